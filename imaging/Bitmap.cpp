@@ -1,0 +1,185 @@
+#include "imaging/Bitmap.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace lumivore {
+
+int BitsPerPixel(PixelFormat f) { return static_cast<int>(f); }
+
+bool IsIndexed(PixelFormat f) {
+  return f == PixelFormat::Indexed1 || f == PixelFormat::Indexed4 || f == PixelFormat::Indexed8;
+}
+
+std::size_t StrideFor(int width, PixelFormat format) {
+  if (width <= 0 || format == PixelFormat::None) return 0;
+  const std::uint64_t bits = std::uint64_t(width) * std::uint64_t(BitsPerPixel(format));
+  const std::uint64_t bytes = ((bits + 31) / 32) * 4;
+  if (bytes > INT_MAX) return 0;
+  return static_cast<std::size_t>(bytes);
+}
+
+namespace {
+
+std::vector<Rgb> GreyRamp(int entries) {
+  std::vector<Rgb> p(entries);
+  for (int i = 0; i < entries; ++i) {
+    const auto v = static_cast<std::uint8_t>(entries > 1 ? i * 255 / (entries - 1) : 0);
+    p[i] = MakeRgb(v, v, v);
+  }
+  return p;
+}
+
+}  // namespace
+
+bool Bitmap::allocate(int width, int height, PixelFormat format) {
+  if (width <= 0 || height <= 0 || format == PixelFormat::None) return false;
+  const std::size_t stride = StrideFor(width, format);
+  if (stride == 0) return false;
+  const std::uint64_t total = std::uint64_t(stride) * std::uint64_t(height);
+  if (total >= (std::uint64_t{1} << 31)) return false;
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(total), 0);
+  pixels_ = std::move(pixels);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  palette_ = IsIndexed(format) ? GreyRamp(1 << BitsPerPixel(format)) : std::vector<Rgb>{};
+  return true;
+}
+
+void Bitmap::clear() { *this = Bitmap(); }
+
+int Bitmap::index(int x, int y) const {
+  const std::uint8_t* r = row(y);
+  switch (format_) {
+    case PixelFormat::Indexed1:
+      return (r[x >> 3] >> (7 - (x & 7))) & 1;
+    case PixelFormat::Indexed4:
+      return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
+    case PixelFormat::Indexed8:
+      return r[x];
+    default:
+      return 0;
+  }
+}
+
+void Bitmap::setIndex(int x, int y, int index) {
+  std::uint8_t* r = row(y);
+  switch (format_) {
+    case PixelFormat::Indexed1: {
+      const std::uint8_t mask = static_cast<std::uint8_t>(0x80 >> (x & 7));
+      r[x >> 3] = static_cast<std::uint8_t>((index & 1) ? (r[x >> 3] | mask) : (r[x >> 3] & ~mask));
+      break;
+    }
+    case PixelFormat::Indexed4: {
+      std::uint8_t& b = r[x >> 1];
+      b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | (index & 0x0F))
+                  : static_cast<std::uint8_t>((b & 0x0F) | ((index & 0x0F) << 4));
+      break;
+    }
+    case PixelFormat::Indexed8:
+      r[x] = static_cast<std::uint8_t>(index);
+      break;
+    default:
+      break;
+  }
+}
+
+Rgb Bitmap::pixel(int x, int y) const {
+  switch (format_) {
+    case PixelFormat::Bgr24: {
+      const std::uint8_t* p = row(y) + 3 * std::size_t(x);
+      return MakeRgb(p[2], p[1], p[0]);
+    }
+    case PixelFormat::Bgrx32: {
+      const std::uint8_t* p = row(y) + 4 * std::size_t(x);
+      return MakeRgb(p[2], p[1], p[0]);
+    }
+    case PixelFormat::None:
+      return 0;
+    default: {
+      const int i = index(x, y);
+      return i < static_cast<int>(palette_.size()) ? palette_[i] : 0;
+    }
+  }
+}
+
+void Bitmap::setPixel(int x, int y, Rgb c) {
+  switch (format_) {
+    case PixelFormat::Bgr24: {
+      std::uint8_t* p = row(y) + 3 * std::size_t(x);
+      p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c);
+      break;
+    }
+    case PixelFormat::Bgrx32: {
+      std::uint8_t* p = row(y) + 4 * std::size_t(x);
+      p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c), p[3] = 0;
+      break;
+    }
+    case PixelFormat::None:
+      break;
+    default:
+      setIndex(x, y, NearestPaletteIndex(palette_, c));
+      break;
+  }
+}
+
+void Bitmap::convertTo24() {
+  if (empty() || format_ == PixelFormat::Bgr24) return;
+  Bitmap out;
+  if (!out.allocate(width_, height_, PixelFormat::Bgr24)) return;
+  for (int y = 0; y < height_; ++y) {
+    std::uint8_t* d = out.row(y);
+    if (format_ == PixelFormat::Bgrx32) {
+      const std::uint8_t* s = row(y);
+      for (int x = 0; x < width_; ++x, d += 3, s += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+    } else {
+      for (int x = 0; x < width_; ++x, d += 3) {
+        const Rgb c = pixel(x, y);
+        d[0] = BlueOf(c), d[1] = GreenOf(c), d[2] = RedOf(c);
+      }
+    }
+  }
+  *this = std::move(out);
+}
+
+int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c) {
+  int best = 0;
+  int bestDistance = INT_MAX;
+  for (int i = 0; i < static_cast<int>(palette.size()); ++i) {
+    const int dr = int(RedOf(palette[i])) - RedOf(c);
+    const int dg = int(GreenOf(palette[i])) - GreenOf(c);
+    const int db = int(BlueOf(palette[i])) - BlueOf(c);
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
+
+bool Bitmap::convertToIndexed(PixelFormat format, const std::vector<Rgb>& palette) {
+  if (!IsIndexed(format) || palette.empty() ||
+      palette.size() > (std::size_t{1} << BitsPerPixel(format)) || empty()) {
+    return false;
+  }
+  Bitmap out;
+  if (!out.allocate(width_, height_, format)) return false;
+  out.palette_ = palette;
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) out.setIndex(x, y, NearestPaletteIndex(palette, pixel(x, y)));
+  }
+  *this = std::move(out);
+  return true;
+}
+
+bool operator==(const Bitmap& a, const Bitmap& b) {
+  return a.width_ == b.width_ && a.height_ == b.height_ && a.format_ == b.format_ &&
+         a.palette_ == b.palette_ && a.pixels_ == b.pixels_;
+}
+
+}  // namespace lumivore

@@ -1,0 +1,107 @@
+// The program's bitmap: a plain pixel container with no GUI dependency.
+//
+// Rows are stored top row first, each padded to a multiple of four bytes so
+// that the GUI can wrap the storage without copying. 24-bit pixels are three
+// bytes blue, green, red; 32-bit pixels are blue, green, red and an ignored
+// fourth byte. Palette formats keep their indices packed most significant bit
+// first, as BMP files do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lumivore {
+
+enum class PixelFormat : std::uint8_t {
+  None = 0,
+  Indexed1 = 1,
+  Indexed4 = 4,
+  Indexed8 = 8,
+  Bgr24 = 24,
+  Bgrx32 = 32,
+};
+
+// A colour as 0x00RRGGBB (the layout of QRgb without its alpha byte).
+using Rgb = std::uint32_t;
+
+constexpr Rgb MakeRgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return (Rgb{r} << 16) | (Rgb{g} << 8) | Rgb{b};
+}
+constexpr std::uint8_t RedOf(Rgb c) { return static_cast<std::uint8_t>(c >> 16); }
+constexpr std::uint8_t GreenOf(Rgb c) { return static_cast<std::uint8_t>(c >> 8); }
+constexpr std::uint8_t BlueOf(Rgb c) { return static_cast<std::uint8_t>(c); }
+
+// A platform colour value (red in bits 0-7, green 8-15, blue 16-23) to Rgb and back.
+constexpr Rgb RgbFromColorRef(std::uint32_t v) {
+  return MakeRgb(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                 static_cast<std::uint8_t>(v >> 16));
+}
+constexpr std::uint32_t ColorRefFromRgb(Rgb c) {
+  return std::uint32_t{RedOf(c)} | (std::uint32_t{GreenOf(c)} << 8) |
+         (std::uint32_t{BlueOf(c)} << 16);
+}
+
+int BitsPerPixel(PixelFormat f);
+bool IsIndexed(PixelFormat f);
+
+class Bitmap {
+ public:
+  Bitmap() = default;
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  PixelFormat format() const { return format_; }
+  // Empty: no picture at all (no size or no format).
+  bool empty() const { return width_ <= 0 || height_ <= 0 || format_ == PixelFormat::None; }
+  std::size_t stride() const { return stride_; }
+  std::size_t byteSize() const { return pixels_.size(); }
+
+  std::uint8_t* row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * stride_; }
+  const std::uint8_t* row(int y) const {
+    return pixels_.data() + static_cast<std::size_t>(y) * stride_;
+  }
+  std::uint8_t* bits() { return pixels_.data(); }
+  const std::uint8_t* bits() const { return pixels_.data(); }
+
+  const std::vector<Rgb>& palette() const { return palette_; }
+  void setPalette(std::vector<Rgb> palette) { palette_ = std::move(palette); }
+
+  // Gives the bitmap a new size and format with zeroed pixels. Palette formats
+  // get a grey ramp until setPalette is called. Returns false, leaving the
+  // bitmap untouched, when the size is not positive or would not fit in memory
+  // limits of 2^31 bytes.
+  bool allocate(int width, int height, PixelFormat format);
+  void clear();
+
+  // The colour of one pixel, whatever the format.
+  Rgb pixel(int x, int y) const;
+  // Sets one pixel of a 24- or 32-bit bitmap, or one index of a palette bitmap.
+  void setPixel(int x, int y, Rgb colour);
+  void setIndex(int x, int y, int index);
+  int index(int x, int y) const;
+
+  // Converts the pixels in place to 24-bit. An empty bitmap stays empty.
+  void convertTo24();
+  // Converts to a palette format, mapping each pixel to the nearest colour of
+  // the given palette (at most 2^bits entries). Returns false for a non-palette
+  // format or a palette that is too large or empty.
+  bool convertToIndexed(PixelFormat format, const std::vector<Rgb>& palette);
+
+  friend bool operator==(const Bitmap& a, const Bitmap& b);
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  PixelFormat format_ = PixelFormat::None;
+  std::size_t stride_ = 0;
+  std::vector<std::uint8_t> pixels_;
+  std::vector<Rgb> palette_;
+};
+
+// Row stride in bytes for a width and format, padded to four bytes; 0 on overflow.
+std::size_t StrideFor(int width, PixelFormat format);
+// Index of the palette colour nearest to c (squared RGB distance, first wins ties).
+int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c);
+
+}  // namespace lumivore

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Lumivore need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-xfixes0-dev
+  libxcb-randr0-dev libxcb-xinerama0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-image0-dev
+  libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
+  libcanberra-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
+  # tests, fuzzing and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  python3 python3-pytest
+  # the virtual desktop and the real clients the end-to-end tests drive
+  xvfb openbox xterm x11-apps x11-utils x11-xserver-utils xdotool xclip imagemagick
+  fonts-ipafont-gothic
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,64 @@
+#include "imaging/Bitmap.h"
+
+#include <gtest/gtest.h>
+
+namespace lumivore {
+namespace {
+
+TEST(Bitmap, AllocateRefusesBadSizesAndKeepsOldContent) {
+  Bitmap b;
+  ASSERT_TRUE(b.allocate(3, 2, PixelFormat::Bgr24));
+  b.setPixel(1, 1, MakeRgb(1, 2, 3));
+  const Bitmap before = b;
+  EXPECT_FALSE(b.allocate(0, 5, PixelFormat::Bgr24));
+  EXPECT_FALSE(b.allocate(5, -1, PixelFormat::Bgr24));
+  EXPECT_FALSE(b.allocate(5, 5, PixelFormat::None));
+  EXPECT_FALSE(b.allocate(40000, 40000, PixelFormat::Bgr24));  // 4.8 GB
+  EXPECT_EQ(b, before);
+}
+
+TEST(Bitmap, StridesArePaddedToFourBytes) {
+  struct Case { int width; PixelFormat f; std::size_t stride; };
+  for (const Case& c : {Case{1, PixelFormat::Indexed1, 4}, Case{33, PixelFormat::Indexed1, 8},
+                        Case{9, PixelFormat::Indexed4, 8}, Case{5, PixelFormat::Indexed8, 8},
+                        Case{5, PixelFormat::Bgr24, 16}, Case{3, PixelFormat::Bgrx32, 12}}) {
+    EXPECT_EQ(StrideFor(c.width, c.f), c.stride) << c.width << " x " << BitsPerPixel(c.f);
+  }
+}
+
+TEST(Bitmap, PaletteFormatsRoundTripThroughTwentyFourBit) {
+  for (PixelFormat f : {PixelFormat::Indexed1, PixelFormat::Indexed4, PixelFormat::Indexed8}) {
+    const int colours = 1 << BitsPerPixel(f);
+    std::vector<Rgb> palette;
+    for (int i = 0; i < colours; ++i) palette.push_back(MakeRgb(i * 7, 255 - i, i * 3));
+    Bitmap b;
+    ASSERT_TRUE(b.allocate(13, 3, f));
+    b.setPalette(palette);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) b.setIndex(x, y, (x * 5 + y) % colours);
+    Bitmap full = b;
+    full.convertTo24();
+    ASSERT_EQ(full.format(), PixelFormat::Bgr24);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) ASSERT_EQ(full.pixel(x, y), palette[(x * 5 + y) % colours]);
+    ASSERT_TRUE(full.convertToIndexed(f, palette));
+    EXPECT_EQ(full, b) << BitsPerPixel(f);
+  }
+}
+
+TEST(Bitmap, ThirtyTwoBitIgnoresFourthByte) {
+  Bitmap b;
+  ASSERT_TRUE(b.allocate(2, 1, PixelFormat::Bgrx32));
+  b.row(0)[0] = 10, b.row(0)[1] = 20, b.row(0)[2] = 30, b.row(0)[3] = 0xEE;
+  EXPECT_EQ(b.pixel(0, 0), MakeRgb(30, 20, 10));
+  b.convertTo24();
+  EXPECT_EQ(b.pixel(0, 0), MakeRgb(30, 20, 10));
+}
+
+TEST(Bitmap, ColorRefConversionSwapsRedAndBlue) {
+  EXPECT_EQ(RgbFromColorRef(0x000000ff), MakeRgb(255, 0, 0));
+  EXPECT_EQ(ColorRefFromRgb(MakeRgb(0, 128, 255)), 0x00ff8000u);
+}
+
+}  // namespace
+}  // namespace lumivore
