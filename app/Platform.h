@@ -1,0 +1,126 @@
+// Everything Lumivore needs from the desktop goes through this interface.
+//
+// The handlers of the main window call it and never X11 directly. There are
+// two implementations: X11Platform (the real desktop, through xcb) and
+// ScriptedDesktop (windows, pointer, keys and logs held in memory, for tests).
+// Coordinates are root (screen) pixels; strings are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+
+namespace lumivore {
+
+// An X window id; 0 means none.
+using WindowId = std::uint32_t;
+
+struct Point {
+  int x = 0;
+  int y = 0;
+  friend bool operator==(const Point&, const Point&) = default;
+};
+
+// Left and top inclusive, right and bottom exclusive.
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  int width() const { return right - left; }
+  int height() const { return bottom - top; }
+  bool isEmpty() const { return right <= left || bottom <= top; }
+  bool contains(Point p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// The intersection of two rectangles; an empty result is all zero, as the
+// platform's IntersectRect gives it.
+Rect IntersectRect(const Rect& a, const Rect& b);
+
+// Windows virtual-key codes: the key sequences of the settings are written in
+// them, and the platform maps them to the keyboard of the desktop.
+namespace vk {
+constexpr int Shift = 0x10;
+constexpr int Control = 0x11;
+constexpr int Menu = 0x12;  // Alt
+constexpr int Left = 0x25;
+constexpr int Up = 0x26;
+constexpr int Right = 0x27;
+constexpr int Down = 0x28;
+}  // namespace vk
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- Windows -------------------------------------------------------------
+  // The deepest window under a root point that the user sees there: a client
+  // window (not its window-manager frame), or a child widget window.
+  virtual WindowId windowFromPoint(Point p) = 0;
+  // Outer rectangle in root coordinates, decorations included.
+  virtual std::optional<Rect> windowRect(WindowId w) = 0;
+  virtual std::string className(WindowId w) = 0;
+  virtual std::string windowText(WindowId w) = 0;
+  // The window's bounding shape as rectangles in the window's own
+  // coordinates; nullopt when the window is not shaped.
+  virtual std::optional<std::vector<Rect>> windowShape(WindowId w) = 0;
+  // Top-level client windows in stacking order, topmost first.
+  virtual std::vector<WindowId> topLevelWindows() = 0;
+  virtual bool isWindowVisible(WindowId w) = 0;
+  virtual bool isIconic(WindowId w) = 0;
+  // A top-level client whose WM_CLASS class is `cls`, or 0.
+  virtual WindowId findWindowByClass(const std::string& cls) = 0;
+  // The mapped dialog transient for `owner`, else `owner` itself.
+  virtual WindowId lastActivePopup(WindowId owner) = 0;
+  // Un-minimises a window.
+  virtual void restoreWindow(WindowId w) = 0;
+  // Brings a window to the front and gives it the focus.
+  virtual void activateWindow(WindowId w) = 0;
+
+  // --- Screen --------------------------------------------------------------
+  virtual int monitorCount() = 0;
+  // Size of the primary monitor (the root when there are no monitors).
+  virtual Rect primaryScreen() = 0;
+  // Copies the pixels on screen inside `r` into `out` as a 32-bit bitmap of
+  // r's size; parts outside the screen are black. False when nothing could be
+  // read (out is then untouched).
+  virtual bool grabScreen(const Rect& r, Bitmap& out) = 0;
+  // The colour of one screen pixel, as 0x00RRGGBB.
+  virtual std::optional<Rgb> screenPixel(Point p) = 0;
+  // Makes sure every request sent so far (a hide, a warp) reached the server.
+  virtual void sync() = 0;
+
+  // --- Pointer and keyboard ------------------------------------------------
+  virtual Point cursorPos() = 0;
+  virtual void setCursorPos(Point p) = 0;
+  // Keeps the pointer inside `r` until released with nullopt.
+  virtual void clipCursor(const std::optional<Rect>& r) = 0;
+  // Whether a key (virtual-key code) is down right now.
+  virtual bool isKeyDown(int vk) = 0;
+  // A synthetic press or release of a key, typed into the focused window.
+  virtual bool sendKey(int vk, bool release) = 0;
+
+  // --- Processes, sounds, clipboard, files ---------------------------------
+  // Starts a program (already split into arguments, never through a shell) and
+  // waits up to `idleTimeoutMs` for it to show a window or exit.
+  virtual bool startProcess(const std::vector<std::string>& argv, int idleTimeoutMs) = 0;
+  // Plays a sound file in the background; a file that cannot be played gives
+  // the desktop's default event sound. Never blocks.
+  virtual void playSound(const std::string& file) = 0;
+  // Offers a picture on the CLIPBOARD selection.
+  virtual bool setClipboardImage(const Bitmap& image) = 0;
+  // Icons stored in a file (executables, icon files), each as a 32-bit
+  // picture whose fourth byte is the alpha; empty when it holds none.
+  virtual std::vector<Bitmap> fileIcons(const std::string& file) = 0;
+  // The desktop theme's icon for the file's type, or nullopt.
+  virtual std::optional<Bitmap> shellIcon(const std::string& file) = 0;
+
+  // A blocking pause of the calling thread.
+  virtual void sleep(int ms) = 0;
+};
+
+}  // namespace lumivore

@@ -1,0 +1,156 @@
+#include "app/ScriptedDesktop.h"
+
+#include <algorithm>
+
+namespace lumivore {
+
+ScriptedDesktop::ScriptedDesktop(int width, int height) {
+  monitors_.push_back(Rect{0, 0, width, height});
+  screen_.allocate(width, height, PixelFormat::Bgrx32);
+}
+
+WindowId ScriptedDesktop::addWindow(Window w) {
+  if (!w.id) w.id = nextId_++;
+  const WindowId id = w.id;
+  windows_.insert(windows_.begin(), std::move(w));
+  return id;
+}
+
+ScriptedDesktop::Window* ScriptedDesktop::window(WindowId id) {
+  auto it =
+      std::find_if(windows_.begin(), windows_.end(), [id](const Window& w) { return w.id == id; });
+  return it == windows_.end() ? nullptr : &*it;
+}
+
+void ScriptedDesktop::removeWindow(WindowId id) {
+  std::erase_if(windows_, [id](const Window& w) { return w.id == id; });
+}
+
+void ScriptedDesktop::fillScreen(const Rect& r, Rgb colour) {
+  const Rect clipped = IntersectRect(r, Rect{0, 0, screen_.width(), screen_.height()});
+  for (int y = clipped.top; y < clipped.bottom; ++y)
+    for (int x = clipped.left; x < clipped.right; ++x) screen_.setPixel(x, y, colour);
+}
+
+WindowId ScriptedDesktop::windowFromPoint(Point p) {
+  for (const Window& w : windows_) {
+    if (!w.visible || w.iconic || !w.rect.contains(p)) continue;
+    if (w.shape) {
+      const Point local{p.x - w.rect.left, p.y - w.rect.top};
+      if (std::none_of(w.shape->begin(), w.shape->end(),
+                       [&](const Rect& r) { return r.contains(local); }))
+        continue;
+    }
+    return w.id;
+  }
+  return 0;
+}
+
+std::optional<Rect> ScriptedDesktop::windowRect(WindowId id) {
+  if (const Window* w = window(id)) return w->rect;
+  return std::nullopt;
+}
+
+std::string ScriptedDesktop::className(WindowId id) {
+  const Window* w = window(id);
+  return w ? w->cls : std::string();
+}
+
+std::string ScriptedDesktop::windowText(WindowId id) {
+  const Window* w = window(id);
+  return w ? w->title : std::string();
+}
+
+std::optional<std::vector<Rect>> ScriptedDesktop::windowShape(WindowId id) {
+  const Window* w = window(id);
+  return w ? w->shape : std::nullopt;
+}
+
+std::vector<WindowId> ScriptedDesktop::topLevelWindows() {
+  std::vector<WindowId> ids;
+  for (const Window& w : windows_) ids.push_back(w.id);
+  return ids;
+}
+
+bool ScriptedDesktop::isWindowVisible(WindowId id) {
+  const Window* w = window(id);
+  return w && w->visible;
+}
+
+bool ScriptedDesktop::isIconic(WindowId id) {
+  const Window* w = window(id);
+  return w && w->iconic;
+}
+
+WindowId ScriptedDesktop::findWindowByClass(const std::string& cls) {
+  for (const Window& w : windows_)
+    if (w.cls == cls) return w.id;
+  return 0;
+}
+
+WindowId ScriptedDesktop::lastActivePopup(WindowId owner) {
+  for (const Window& w : windows_)
+    if (w.transientFor == owner && w.visible) return w.id;
+  return owner;
+}
+
+void ScriptedDesktop::restoreWindow(WindowId id) {
+  restored.push_back(id);
+  if (Window* w = window(id)) w->iconic = false;
+}
+
+void ScriptedDesktop::activateWindow(WindowId id) {
+  activated.push_back(id);
+  auto it =
+      std::find_if(windows_.begin(), windows_.end(), [id](const Window& w) { return w.id == id; });
+  if (it != windows_.end()) std::rotate(windows_.begin(), it, it + 1);
+}
+
+bool ScriptedDesktop::grabScreen(const Rect& r, Bitmap& out) {
+  if (r.isEmpty()) return false;
+  Bitmap result;
+  if (!result.allocate(r.width(), r.height(), PixelFormat::Bgrx32)) return false;
+  const Rect visible = IntersectRect(r, Rect{0, 0, screen_.width(), screen_.height()});
+  for (int y = visible.top; y < visible.bottom; ++y)
+    for (int x = visible.left; x < visible.right; ++x)
+      result.setPixel(x - r.left, y - r.top, screen_.pixel(x, y));
+  out = std::move(result);
+  return true;
+}
+
+std::optional<Rgb> ScriptedDesktop::screenPixel(Point p) {
+  if (!Rect{0, 0, screen_.width(), screen_.height()}.contains(p)) return std::nullopt;
+  return screen_.pixel(p.x, p.y);
+}
+
+void ScriptedDesktop::setCursorPos(Point p) {
+  if (clip) {
+    p.x = std::clamp(p.x, clip->left, clip->right - 1);
+    p.y = std::clamp(p.y, clip->top, clip->bottom - 1);
+  }
+  pointer = p;
+}
+
+bool ScriptedDesktop::sendKey(int vk, bool release) {
+  keysSent.push_back({vk, release});
+  return true;
+}
+
+bool ScriptedDesktop::startProcess(const std::vector<std::string>& argv, int) {
+  processesStarted.push_back(argv);
+  return !argv.empty();
+}
+
+bool ScriptedDesktop::setClipboardImage(const Bitmap& image) {
+  clipboard = image;
+  return true;
+}
+
+std::vector<Bitmap> ScriptedDesktop::fileIcons(const std::string& file) {
+  auto it = icons.find(file);
+  return it == icons.end() ? std::vector<Bitmap>{} : it->second;
+}
+
+std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string&) { return std::nullopt; }
+
+}  // namespace lumivore

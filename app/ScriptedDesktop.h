@@ -1,0 +1,100 @@
+// A desktop held in memory, for tests: windows with class, title, rectangle,
+// shape, stacking order and visibility; a screen of pixels; the pointer and
+// the keys held down; and logs of everything the program did to the desktop.
+#pragma once
+
+#include <map>
+#include <set>
+
+#include "app/Platform.h"
+
+namespace lumivore {
+
+class ScriptedDesktop final : public Platform {
+ public:
+  struct Window {
+    WindowId id = 0;
+    std::string cls;
+    std::string title;
+    Rect rect;
+    std::optional<std::vector<Rect>> shape;
+    bool visible = true;
+    bool iconic = false;
+    WindowId transientFor = 0;
+  };
+  struct KeyEvent {
+    int vk;
+    bool release;
+    friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
+  };
+
+  explicit ScriptedDesktop(int width = 1920, int height = 1080);
+
+  // Adds a window on top of all others and returns its id.
+  WindowId addWindow(Window w);
+  Window* window(WindowId id);
+  void removeWindow(WindowId id);
+  // Paints a rectangle of the screen (what grabs and pixel reads see).
+  void fillScreen(const Rect& r, Rgb colour);
+  void setMonitors(std::vector<Rect> monitors) { monitors_ = std::move(monitors); }
+  void pressKey(int vk, bool down) {
+    if (down)
+      keysDown_.insert(vk);
+    else
+      keysDown_.erase(vk);
+  }
+
+  // What the program did.
+  std::vector<KeyEvent> keysSent;
+  std::vector<std::vector<std::string>> processesStarted;
+  std::vector<std::string> soundsPlayed;
+  std::vector<WindowId> restored;
+  std::vector<WindowId> activated;
+  std::vector<int> sleeps;
+  std::optional<Bitmap> clipboard;
+  std::optional<Rect> clip;
+  std::map<std::string, std::vector<Bitmap>> icons;
+  int syncs = 0;
+  Point pointer;
+
+  WindowId windowFromPoint(Point p) override;
+  std::optional<Rect> windowRect(WindowId w) override;
+  std::string className(WindowId w) override;
+  std::string windowText(WindowId w) override;
+  std::optional<std::vector<Rect>> windowShape(WindowId w) override;
+  std::vector<WindowId> topLevelWindows() override;
+  bool isWindowVisible(WindowId w) override;
+  bool isIconic(WindowId w) override;
+  WindowId findWindowByClass(const std::string& cls) override;
+  WindowId lastActivePopup(WindowId owner) override;
+  void restoreWindow(WindowId w) override;
+  void activateWindow(WindowId w) override;
+
+  int monitorCount() override { return static_cast<int>(monitors_.size()); }
+  Rect primaryScreen() override { return monitors_.front(); }
+  bool grabScreen(const Rect& r, Bitmap& out) override;
+  std::optional<Rgb> screenPixel(Point p) override;
+  void sync() override { ++syncs; }
+
+  Point cursorPos() override { return pointer; }
+  void setCursorPos(Point p) override;
+  void clipCursor(const std::optional<Rect>& r) override { clip = r; }
+  bool isKeyDown(int vk) override { return keysDown_.count(vk) > 0; }
+  bool sendKey(int vk, bool release) override;
+
+  bool startProcess(const std::vector<std::string>& argv, int idleTimeoutMs) override;
+  void playSound(const std::string& file) override { soundsPlayed.push_back(file); }
+  bool setClipboardImage(const Bitmap& image) override;
+  std::vector<Bitmap> fileIcons(const std::string& file) override;
+  std::optional<Bitmap> shellIcon(const std::string& file) override;
+  void sleep(int ms) override { sleeps.push_back(ms); }
+
+ private:
+  std::vector<Window> windows_;  // topmost first
+  std::vector<Rect> monitors_;
+  std::set<int> keysDown_;
+  Bitmap screen_;
+  WindowId nextId_ = 0x100;
+};
+
+}  // namespace lumivore

@@ -1,0 +1,355 @@
+// Connection, window queries and activation of the X11 desktop.
+#include "app/x11/X11Platform.h"
+
+#include <xcb/randr.h>
+#include <xcb/xcb_icccm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/x11/XcbUtil.h"
+
+namespace lumivore {
+
+namespace {
+
+constexpr std::uint32_t kIconicState = 3;
+
+std::string Latin1ToUtf8(const char* s, int len) {
+  std::string out;
+  out.reserve(len);
+  for (int i = 0; i < len; ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::unique_ptr<X11Platform> X11Platform::Connect() {
+  int screenNumber = 0;
+  xcb_connection_t* conn = xcb_connect(nullptr, &screenNumber);
+  if (!conn || xcb_connection_has_error(conn)) {
+    if (conn) xcb_disconnect(conn);
+    return nullptr;
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+  for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+  if (!it.rem) {
+    xcb_disconnect(conn);
+    return nullptr;
+  }
+  return std::unique_ptr<X11Platform>(new X11Platform(conn, it.data, screenNumber));
+}
+
+X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber)
+    : conn_(conn), screen_(screen), root_(screen->root), screenNumber_(screenNumber) {
+  xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
+  ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+}
+
+X11Platform::~X11Platform() {
+  if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
+  xcb_disconnect(conn_);
+}
+
+xcb_atom_t X11Platform::atom(const char* name) {
+  auto it = atoms_.find(name);
+  if (it != atoms_.end()) return it->second;
+  auto reply = Fetch<xcb_intern_atom_reply_t>(
+      conn_, xcb_intern_atom_reply,
+      xcb_intern_atom(conn_, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
+  const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  atoms_.emplace(name, a);
+  return a;
+}
+
+bool X11Platform::hasWmState(xcb_window_t w) {
+  const xcb_atom_t wmState = atom("WM_STATE");
+  auto reply = Fetch<xcb_get_property_reply_t>(
+      conn_, xcb_get_property_reply, xcb_get_property(conn_, 0, w, wmState, wmState, 0, 2));
+  return reply && reply->type == wmState;
+}
+
+xcb_window_t X11Platform::clientOf(xcb_window_t w) {
+  if (hasWmState(w)) return w;
+  auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, w));
+  if (!tree) return 0;
+  const xcb_window_t* children = xcb_query_tree_children(tree.get());
+  const int n = xcb_query_tree_children_length(tree.get());
+  for (int i = n - 1; i >= 0; --i) {
+    if (hasWmState(children[i])) return children[i];
+  }
+  return 0;
+}
+
+bool X11Platform::hasWindowManager() {
+  if (!ewmhReady_) return false;
+  xcb_window_t check = 0;
+  return xcb_ewmh_get_supporting_wm_check_reply(
+             &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root_), &check, nullptr) &&
+         check != 0;
+}
+
+WindowId X11Platform::windowFromPoint(Point p) {
+  // Walk down from the root through the windows containing the point; the
+  // client is the first one on the way that carries WM_STATE. Over a frame's
+  // decoration the walk ends in the frame, whose client lies below it.
+  xcb_window_t parent = root_;
+  xcb_window_t client = 0;
+  xcb_window_t deepest = 0;
+  for (int depth = 0; depth < 64; ++depth) {
+    auto reply = Fetch<xcb_translate_coordinates_reply_t>(
+        conn_, xcb_translate_coordinates_reply,
+        xcb_translate_coordinates(conn_, root_, parent, static_cast<std::int16_t>(p.x),
+                                  static_cast<std::int16_t>(p.y)));
+    if (!reply || reply->child == XCB_WINDOW_NONE) break;
+    parent = deepest = reply->child;
+    if (!client && hasWmState(parent)) {
+      client = parent;
+      break;
+    }
+  }
+  if (client) return client;
+  if (!deepest) return 0;
+  if (const xcb_window_t below = clientOf(deepest)) return below;
+  return deepest;
+}
+
+std::optional<Rect> X11Platform::windowRect(WindowId w) {
+  if (!w) return std::nullopt;
+  // A managed client's outer rectangle is its frame: the ancestor just below the root.
+  xcb_window_t outer = w;
+  if (hasWmState(w)) {
+    for (xcb_window_t cur = w; cur && cur != root_;) {
+      auto tree =
+          Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, cur));
+      if (!tree) return std::nullopt;
+      if (tree->parent == root_) {
+        outer = cur;
+        break;
+      }
+      cur = tree->parent;
+    }
+  }
+  auto geo = Fetch<xcb_get_geometry_reply_t>(conn_, xcb_get_geometry_reply,
+                                             xcb_get_geometry(conn_, outer));
+  if (!geo) return std::nullopt;
+  auto pos = Fetch<xcb_translate_coordinates_reply_t>(
+      conn_, xcb_translate_coordinates_reply, xcb_translate_coordinates(conn_, outer, root_, 0, 0));
+  if (!pos) return std::nullopt;
+  const int border = geo->border_width;
+  const int left = pos->dst_x - border;
+  const int top = pos->dst_y - border;
+  return Rect{left, top, left + geo->width + 2 * border, top + geo->height + 2 * border};
+}
+
+std::string X11Platform::className(WindowId w) {
+  if (!w) return {};
+  xcb_icccm_get_wm_class_reply_t cls;
+  if (!xcb_icccm_get_wm_class_reply(conn_, xcb_icccm_get_wm_class(conn_, w), &cls, nullptr)) {
+    return {};
+  }
+  std::string result = cls.class_name ? cls.class_name : "";
+  xcb_icccm_get_wm_class_reply_wipe(&cls);
+  return result;
+}
+
+std::string X11Platform::windowText(WindowId w) {
+  if (!w) return {};
+  if (ewmhReady_) {
+    xcb_ewmh_get_utf8_strings_reply_t name;
+    if (xcb_ewmh_get_wm_name_reply(&ewmh_, xcb_ewmh_get_wm_name(&ewmh_, w), &name, nullptr)) {
+      std::string result(name.strings, name.strings_len);
+      xcb_ewmh_get_utf8_strings_reply_wipe(&name);
+      return result;
+    }
+  }
+  xcb_icccm_get_text_property_reply_t prop;
+  if (!xcb_icccm_get_wm_name_reply(conn_, xcb_icccm_get_wm_name(conn_, w), &prop, nullptr)) {
+    return {};
+  }
+  // STRING is Latin-1; COMPOUND_TEXT of plain titles is Latin-1 too.
+  std::string result = prop.encoding == atom("UTF8_STRING")
+                           ? std::string(prop.name, prop.name_len)
+                           : Latin1ToUtf8(prop.name, prop.name_len);
+  xcb_icccm_get_text_property_reply_wipe(&prop);
+  return result;
+}
+
+std::vector<WindowId> X11Platform::topLevelWindows() {
+  std::vector<WindowId> result;
+  if (ewmhReady_) {
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_stacking_reply(
+            &ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, 0), &list, nullptr)) {
+      result.assign(list.windows, list.windows + list.windows_len);
+      xcb_ewmh_get_windows_reply_wipe(&list);
+      std::reverse(result.begin(), result.end());  // the list runs bottom to top
+      return result;
+    }
+  }
+  // No window manager: the root's children, top first, are the top-level windows.
+  auto tree =
+      Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, root_));
+  if (!tree) return result;
+  const xcb_window_t* children = xcb_query_tree_children(tree.get());
+  for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i) {
+    const xcb_window_t c = clientOf(children[i]);
+    result.push_back(c ? c : children[i]);
+  }
+  return result;
+}
+
+bool X11Platform::isWindowVisible(WindowId w) {
+  if (!w) return false;
+  auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
+                                                        xcb_get_window_attributes(conn_, w));
+  if (!attrs) return false;
+  // A minimised window still counts as shown, only iconified.
+  return attrs->map_state == XCB_MAP_STATE_VIEWABLE || isIconic(w);
+}
+
+bool X11Platform::isIconic(WindowId w) {
+  if (!w) return false;
+  const xcb_atom_t wmState = atom("WM_STATE");
+  auto reply = Fetch<xcb_get_property_reply_t>(
+      conn_, xcb_get_property_reply, xcb_get_property(conn_, 0, w, wmState, wmState, 0, 2));
+  if (reply && reply->type == wmState && xcb_get_property_value_length(reply.get()) >= 4) {
+    std::uint32_t state;
+    std::memcpy(&state, xcb_get_property_value(reply.get()), 4);
+    if (state == kIconicState) return true;
+  }
+  if (ewmhReady_) {
+    xcb_ewmh_get_atoms_reply_t states;
+    if (xcb_ewmh_get_wm_state_reply(&ewmh_, xcb_ewmh_get_wm_state(&ewmh_, w), &states, nullptr)) {
+      const bool hidden = std::find(states.atoms, states.atoms + states.atoms_len,
+                                    ewmh_._NET_WM_STATE_HIDDEN) != states.atoms + states.atoms_len;
+      xcb_ewmh_get_atoms_reply_wipe(&states);
+      return hidden;
+    }
+  }
+  return false;
+}
+
+WindowId X11Platform::findWindowByClass(const std::string& cls) {
+  // Look at the root's children and one level below them (a frame's client),
+  // so the search works with and without a window manager.
+  auto tree =
+      Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, root_));
+  if (!tree) return 0;
+  const xcb_window_t* top = xcb_query_tree_children(tree.get());
+  const int n = xcb_query_tree_children_length(tree.get());
+  auto matches = [&](xcb_window_t w) {
+    if (className(w) != cls) return false;
+    auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
+                                                          xcb_get_window_attributes(conn_, w));
+    return attrs && (attrs->map_state == XCB_MAP_STATE_VIEWABLE || hasWmState(w));
+  };
+  for (int i = n - 1; i >= 0; --i) {
+    if (matches(top[i])) return top[i];
+    auto sub =
+        Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, top[i]));
+    if (!sub) continue;
+    const xcb_window_t* kids = xcb_query_tree_children(sub.get());
+    for (int k = xcb_query_tree_children_length(sub.get()) - 1; k >= 0; --k) {
+      if (matches(kids[k])) return kids[k];
+    }
+  }
+  return 0;
+}
+
+WindowId X11Platform::lastActivePopup(WindowId owner) {
+  for (WindowId w : topLevelWindows()) {
+    xcb_window_t transientFor = 0;
+    if (w != owner &&
+        xcb_icccm_get_wm_transient_for_reply(conn_, xcb_icccm_get_wm_transient_for(conn_, w),
+                                             &transientFor, nullptr) &&
+        transientFor == owner) {
+      auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
+                                                            xcb_get_window_attributes(conn_, w));
+      if (attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE) return w;
+    }
+  }
+  return owner;
+}
+
+void X11Platform::restoreWindow(WindowId w) {
+  if (!w) return;
+  // Mapping an iconified client asks the window manager to de-iconify it
+  // (ICCCM); without a window manager it simply shows the window.
+  xcb_map_window(conn_, w);
+  xcb_flush(conn_);
+}
+
+void X11Platform::activateWindow(WindowId w) {
+  if (!w) return;
+  if (hasWindowManager()) {
+    xcb_ewmh_request_change_active_window(&ewmh_, screenNumber_, w,
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
+                                          XCB_WINDOW_NONE);
+  } else {
+    // Nobody answers _NET_ACTIVE_WINDOW: map, raise and focus the window ourselves.
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_map_window(conn_, w);
+    xcb_configure_window(conn_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(conn_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
+  }
+  xcb_flush(conn_);
+}
+
+int X11Platform::monitorCount() {
+  auto reply = Fetch<xcb_randr_get_monitors_reply_t>(conn_, xcb_randr_get_monitors_reply,
+                                                     xcb_randr_get_monitors(conn_, root_, 1));
+  if (!reply) return 1;
+  return std::max(1, int(reply->nMonitors));
+}
+
+Rect X11Platform::primaryScreen() {
+  auto reply = Fetch<xcb_randr_get_monitors_reply_t>(conn_, xcb_randr_get_monitors_reply,
+                                                     xcb_randr_get_monitors(conn_, root_, 1));
+  if (reply && reply->nMonitors > 0) {
+    xcb_randr_monitor_info_iterator_t it = xcb_randr_get_monitors_monitors_iterator(reply.get());
+    const xcb_randr_monitor_info_t* chosen = it.data;
+    for (; it.rem; xcb_randr_monitor_info_next(&it)) {
+      if (it.data->primary) {
+        chosen = it.data;
+        break;
+      }
+    }
+    return Rect{chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
+  }
+  return Rect{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
+}
+
+void X11Platform::sync() {
+  auto reply = Fetch<xcb_get_input_focus_reply_t>(conn_, xcb_get_input_focus_reply,
+                                                  xcb_get_input_focus(conn_));
+  (void)reply;
+}
+
+Point X11Platform::cursorPos() {
+  auto reply = Fetch<xcb_query_pointer_reply_t>(conn_, xcb_query_pointer_reply,
+                                                xcb_query_pointer(conn_, root_));
+  return reply ? Point{reply->root_x, reply->root_y} : Point{};
+}
+
+void X11Platform::setCursorPos(Point p) {
+  xcb_warp_pointer(conn_, XCB_WINDOW_NONE, root_, 0, 0, 0, 0, static_cast<std::int16_t>(p.x),
+                   static_cast<std::int16_t>(p.y));
+  xcb_flush(conn_);
+}
+
+void X11Platform::sleep(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace lumivore
