@@ -106,6 +106,10 @@ void ScriptedDesktop::activateWindow(WindowId id) {
   if (it != windows_.end()) std::rotate(windows_.begin(), it, it + 1);
 }
 
+void ScriptedDesktop::setWindowClass(WindowId id, const std::string&, const std::string& cls) {
+  if (Window* w = window(id)) w->cls = cls;
+}
+
 bool ScriptedDesktop::grabScreen(const Rect& r, Bitmap& out) {
   if (r.isEmpty()) return false;
   Bitmap result;

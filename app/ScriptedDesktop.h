@@ -69,6 +69,7 @@ class ScriptedDesktop final : public Platform {
   WindowId lastActivePopup(WindowId owner) override;
   void restoreWindow(WindowId w) override;
   void activateWindow(WindowId w) override;
+  void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
 
   int monitorCount() override { return static_cast<int>(monitors_.size()); }
   Rect primaryScreen() override { return monitors_.front(); }

@@ -306,6 +306,18 @@ void X11Platform::activateWindow(WindowId w) {
   xcb_flush(conn_);
 }
 
+void X11Platform::setWindowClass(WindowId w, const std::string& instance,
+                                 const std::string& cls) {
+  if (!w) return;
+  std::string value = instance;
+  value += '\0';
+  value += cls;
+  value += '\0';
+  xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      static_cast<std::uint32_t>(value.size()), value.data());
+  xcb_flush(conn_);
+}
+
 int X11Platform::monitorCount() {
   auto reply = Fetch<xcb_randr_get_monitors_reply_t>(conn_, xcb_randr_get_monitors_reply,
                                                      xcb_randr_get_monitors(conn_, root_, 1));

@@ -29,6 +29,7 @@ class X11Platform final : public Platform {
   WindowId lastActivePopup(WindowId owner) override;
   void restoreWindow(WindowId w) override;
   void activateWindow(WindowId w) override;
+  void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;
