@@ -22,6 +22,8 @@ namespace {
 constexpr std::size_t kMaxFileSize = 16u << 20;
 // Symbolic links followed before a write gives up, like the kernel's own limit.
 constexpr int kMaxLinkHops = 40;
+// Editors may put a byte order mark in front of a UTF-8 file; it is kept but is no part of a line.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -86,7 +88,9 @@ struct RawLine {
   std::string_view eol;
 };
 
+// Splits the text after any byte order mark into lines.
 std::vector<RawLine> SplitLines(std::string_view content) {
+  if (content.starts_with(kUtf8Bom)) content.remove_prefix(kUtf8Bom.size());
   std::vector<RawLine> lines;
   while (!content.empty()) {
     const std::size_t nl = content.find('\n');
@@ -320,7 +324,7 @@ std::string WithEntry(std::string_view content, std::string_view section, std::s
     }
   }
 
-  std::string out;
+  std::string out(content.starts_with(kUtf8Bom) ? kUtf8Bom : "");
   out.reserve(content.size() + entry.size() + section.size() + 8);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i == at) {
@@ -364,7 +368,7 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def)
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   section = Trim(section);
   key = Trim(key);
-  if (!ValidSectionName(section) || !ValidKeyName(key)) return false;
+  if (path_.empty() || !ValidSectionName(section) || !ValidKeyName(key)) return false;
   const std::optional<std::string> target = ResolveLinks(path_);
   if (!target) return false;
   // An existing file that cannot be read is never replaced: its other settings would be lost.

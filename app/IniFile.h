@@ -12,7 +12,9 @@ namespace lumivore {
 // (spaces, tabs) around names and values and drops one pair of matching double or single quotes
 // enclosing a value. Nothing is cached: every read reads the file, and every write replaces the
 // file at once through a temporary file in the same folder and an atomic rename, keeping all
-// other lines, the file's permissions and, for a symbolic link, the link itself.
+// other lines, the file's permissions and, for a symbolic link, the link itself. A UTF-8 byte
+// order mark is skipped and kept. A file over 16 MiB, or anything but a regular file, is
+// treated as unreadable: reads give the defaults and writes fail without touching it.
 class IniFile {
  public:
   // Longest value a read returns, in Unicode code points (bytes of invalid UTF-8 count as one).

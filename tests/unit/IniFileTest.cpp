@@ -192,6 +192,24 @@ TEST_F(IniFileTest, Read_FolderOrFifoAtThePath_GivesDefaultsWithoutBlocking) {
   EXPECT_EQ(ini().ReadInteger("S", "k", 6), 6);
 }
 
+TEST_F(IniFileTest, ByteOrderMark_IsSkippedOnReadAndKeptOnWrite) {
+  Given("\xEF\xBB\xBF[General]\r\nVersion=120\r\n");
+  EXPECT_EQ(ini().ReadInteger("General", "Version", 0), 120);
+  ASSERT_TRUE(ini().WriteInteger("General", "Version", 155));
+  ASSERT_TRUE(ini().WriteInteger("Option", "HideWait", 100));
+  EXPECT_EQ(ReadAll(file()),
+            "\xEF\xBB\xBF[General]\r\nVersion=155\r\n[Option]\r\nHideWait=100\r\n");
+}
+
+TEST_F(IniFileTest, OversizedFile_GivesDefaultsAndIsNeverRewritten) {
+  Given("[S]\nk=1\n");
+  ASSERT_EQ(::truncate(file().c_str(), 17 << 20), 0);  // sparse: 17 MiB, the key at the start
+  EXPECT_EQ(ini().ReadInteger("S", "k", 9), 9);
+  EXPECT_FALSE(ini().WriteInteger("S", "k", 2));
+  EXPECT_EQ(fs::file_size(file()), 17u << 20);
+  EXPECT_EQ(ReadAll(file()).substr(0, 8), "[S]\nk=1\n");
+}
+
 TEST_F(IniFileTest, ReadString_CutsLongValuesToCodePointsNotBytes) {
   struct Case {
     std::string value;
@@ -381,7 +399,7 @@ TEST_F(IniFileTest, Write_UnwritablePlace_ReturnsFalseAndChangesNothing) {
   WriteAllText(dir_.path() / "notadir", "content");
   const std::string paths[] = {(dir_.path() / "notadir" / "lumivore.INI").string(),
                                (dir_.path() / "missing" / "lumivore.INI").string(),
-                               "/proc/self/lumivore.INI"};
+                               "/proc/self/lumivore.INI", ""};
   for (const std::string& p : paths) {
     IniFile f(p);
     EXPECT_FALSE(f.WriteInteger("General", "Version", 155)) << p;
