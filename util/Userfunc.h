@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumivore {
+
+// A whole number as the settings file spells it: decimal with an optional '+' or '-', or
+// hexadecimal after "0x", "0X" or "$" (unsigned, at most 0x7FFFFFFF). No blanks anywhere.
+// Empty when the text is anything else or lies outside the int32 range.
+std::optional<std::int32_t> ParseInteger(std::string_view text);
+
+// A stored file path made usable: empty stays empty; a path not starting with '/' is taken
+// relative to `exeDir` (given without a trailing slash). Returns "" when nothing exists at the
+// resulting path (symbolic links followed) or only a folder, else the resulting path.
+std::string ResolveFilePath(const std::string& path, const std::string& exeDir);
+
+// The FileVersion text embedded in an executable by lumivore_embed_version(): read from the ELF
+// section ".lumivore_version" (64-bit little-endian ELF). "" when the file is missing, not such
+// an ELF file, carries no version or is malformed.
+std::string GetFileVersionStr(const std::string& fileName);
+
+// The version number from a FileVersion text: every '.' removed, the first three characters kept,
+// read as a whole number; 0 when that is not one ("1.5.5.0" -> 155, "2.10.3.1" -> 210).
+int VersionNumberFromText(std::string_view text);
+
+// VersionNumberFromText of this executable's own FileVersion.
+int GetAppVersion();
+
+// Full path of the running executable ("" if the system does not tell), and its folder without
+// a trailing slash.
+std::string ExecutablePath();
+std::string ExecutableDir();
+
+}  // namespace lumivore
