@@ -81,8 +81,7 @@ class Platform {
   // Brings a window to the front and gives it the focus.
   virtual void activateWindow(WindowId w) = 0;
   // Sets the WM_CLASS of one of Lumivore's own windows (how a second start finds it).
-  virtual void setWindowClass(WindowId w, const std::string& instance,
-                              const std::string& cls) = 0;
+  virtual void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) = 0;
 
   // --- Screen --------------------------------------------------------------
   virtual int monitorCount() = 0;

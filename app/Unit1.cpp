@@ -1,0 +1,397 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "app/IniFile.h"
+#include "util/Userfunc.h"
+
+namespace lumivore {
+
+namespace {
+
+// The designed client width the anchors of every panel refer to.
+constexpr int kDesignWidth = 294;
+const QColor kTeal(0, 128, 128);
+
+QImage WrapBitmap(const Bitmap& b) {
+  return QImage(b.bits(), b.width(), b.height(), static_cast<qsizetype>(b.stride()),
+                QImage::Format_RGB32);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TPanel::TPanel(QWidget* parent, int designWidth) : QFrame(parent), designWidth_(designWidth) {}
+
+void TPanel::place(QWidget* child, int left, int top, int width, int height, Anchor anchor) {
+  placed_.append({child, left, top, width, height, anchor});
+  child->setGeometry(left, top, width, height);
+}
+
+void TPanel::resizeEvent(QResizeEvent* e) {
+  QFrame::resizeEvent(e);
+  const int grow = width() - designWidth_;
+  for (const Placed& p : placed_) {
+    switch (p.anchor) {
+      case Left:
+        p.child->setGeometry(p.left, p.top, p.width, p.height);
+        break;
+      case Right:
+        p.child->setGeometry(p.left + grow, p.top, p.width, p.height);
+        break;
+      case Stretch:
+        p.child->setGeometry(p.left, p.top, std::max(0, p.width + grow), p.height);
+        break;
+    }
+  }
+}
+
+TImageView::TImageView(QWidget* parent, const Bitmap& bitmap) : QWidget(parent), bitmap_(bitmap) {
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void TImageView::paintEvent(QPaintEvent*) {
+  if (bitmap_.empty()) return;
+  QPainter painter(this);
+  painter.drawImage(0, 0, WrapBitmap(bitmap_));
+}
+
+TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
+  setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  setFixedHeight(19);
+  setIndent(2);
+}
+
+// ---------------------------------------------------------------------------
+
+TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
+      platform_(platform),
+      exePath_(exePath) {
+  setObjectName("LumivoreForm");
+  setWindowTitle("Lumivore");
+  QFont font("ＭＳ Ｐゴシック");
+  font.setPixelSize(12);
+  setFont(font);
+  BuildLayout();
+  BuildActions();
+  LoadImages();
+  FormCreate();
+}
+
+TLumivoreForm::~TLumivoreForm() { FormDestroy(); }
+
+void TLumivoreForm::BuildLayout() {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  ToolPanel = new TPanel(this, kDesignWidth);
+  ToolPanel->setObjectName("ToolPanel");
+  ToolPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  ToolPanel->setFixedHeight(42);
+  ToolBar1 = new QWidget(ToolPanel);
+  ToolBar1->setObjectName("ToolBar1");
+  ToolPanel->place(ToolBar1, 1, 1, 103, 34, TPanel::Left);
+  auto makeButton = [this](const char* name, const char* hint, int index) {
+    auto* b = new QToolButton(ToolBar1);
+    b->setObjectName(name);
+    b->setToolTip(QString::fromUtf8(hint));
+    b->setAutoRaise(true);
+    b->setIconSize(QSize(20, 20));
+    b->setGeometry(2 + 33 * index, 2, 33, 30);
+    return b;
+  };
+  CopyBtn = makeButton("CopyBtn", "クリップボードへコピー", 0);
+  SaveBtn = makeButton("SaveBtn", "ファイルに保存", 1);
+  MenuBtn = makeButton("MenuBtn", "メニュー", 2);
+  Label3 = new QLabel(QString::fromUtf8("ルミボア"), ToolPanel);
+  Label3->setObjectName("Label3");
+  ToolPanel->place(Label3, 200, 8, 48, 13, TPanel::Right);
+  CapToolPanel = new QFrame(ToolPanel);
+  CapToolPanel->setObjectName("CapToolPanel");
+  CapToolPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  CapToolPanel->setAutoFillBackground(true);
+  QPalette teal = CapToolPanel->palette();
+  teal.setColor(QPalette::Window, kTeal);
+  CapToolPanel->setPalette(teal);
+  // Right-aligned inside the tool panel's one-pixel bevel.
+  ToolPanel->place(CapToolPanel, kDesignWidth - 1 - 40, 1, 40, 40, TPanel::Right);
+  CapToolImg = new QLabel(CapToolPanel);
+  CapToolImg->setObjectName("CapToolImg");
+  CapToolImg->setAlignment(Qt::AlignCenter);
+  CapToolImg->setToolTip(QString::fromUtf8("キャプチャーツール"));
+  CapToolImg->setGeometry(2, 2, 36, 36);
+  column->addWidget(ToolPanel);
+
+  auto makeRow = [this, column](const char* panelName, QLabel*& label, const char* labelName,
+                                const char* caption, int labelLeft, int labelWidth,
+                                QLineEdit*& edit, const char* editName, int editWidth) {
+    auto* panel = new TPanel(this, kDesignWidth);
+    panel->setObjectName(panelName);
+    panel->setFixedHeight(25);
+    label = new QLabel(QString::fromUtf8(caption), panel);
+    label->setObjectName(labelName);
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    panel->place(label, labelLeft, 8, labelWidth, 13, TPanel::Left);
+    edit = new QLineEdit(panel);
+    edit->setObjectName(editName);
+    edit->setReadOnly(true);
+    edit->setFocusPolicy(Qt::ClickFocus);
+    panel->place(edit, 56, 3, editWidth, 20, TPanel::Stretch);
+    column->addWidget(panel);
+    return panel;
+  };
+  ClsNamPanel =
+      makeRow("ClsNamPanel", Label1, "Label1", "クラス名", 8, 44, ClsNamEdit, "ClsNamEdit", 236);
+  WndTxtPanel =
+      makeRow("WndTxtPanel", Label2, "Label2", "テキスト", 8, 44, WndTxtEdit, "WndTxtEdit", 236);
+  PixColPanel =
+      makeRow("PixColPanel", Label4, "Label4", "ﾋﾟｸｾﾙ色", 4, 48, ColValEdit, "ColValEdit", 162);
+  ColPanel = new QFrame(PixColPanel);
+  ColPanel->setObjectName("ColPanel");
+  ColPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  ColPanel->setAutoFillBackground(true);
+  PixColPanel->place(ColPanel, 219, 2, 72, 21, TPanel::Right);
+  PixColPanel->setVisible(false);
+
+  ScrollBox1 = new QScrollArea(this);
+  ScrollBox1->setObjectName("ScrollBox1");
+  ScrollBox1->setFrameStyle(QFrame::NoFrame);
+  ScrollBox1->setWidgetResizable(false);
+  ScrollBox1->viewport()->setAutoFillBackground(true);
+  Image1 = new TImageView(nullptr, FViewBitmap);
+  Image1->setObjectName("Image1");
+  ScrollBox1->setWidget(Image1);
+  SelShape = new QWidget(ScrollBox1->viewport());
+  SelShape->setObjectName("SelShape");
+  SelShape->hide();
+  column->addWidget(ScrollBox1, 1);
+
+  StatusBar1 = new TStatusBar(this);
+  StatusBar1->setObjectName("StatusBar1");
+  column->addWidget(StatusBar1);
+
+  // Esc presses this invisible cancel button.
+  CanButton = new QPushButton(this);
+  CanButton->setObjectName("CanButton");
+  CanButton->setGeometry(176, 152, 0, 25);
+  CanButton->setFocusPolicy(Qt::NoFocus);
+  CanButton->setShortcut(QKeySequence(Qt::Key_Escape));
+  connect(CanButton, &QPushButton::clicked, this, [this] { CanButtonClick(); });
+
+  frameWatch_ = new QTimer(this);
+  frameWatch_->setInterval(20);
+  connect(frameWatch_, &QTimer::timeout, this, [this] { CheckFrameKnown(); });
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(100);
+
+  // The arrow keys must reach CMDialogKey before any focus navigation.
+  qApp->installEventFilter(this);
+}
+
+void TLumivoreForm::BuildActions() {
+  struct Def {
+    QAction** action;
+    const char* name;
+    int tag;
+    const char* caption;
+  };
+  const Def defs[] = {
+      {&Resize25Action, "Resize25Action", 25, "25%"},
+      {&Resize50Action, "Resize50Action", 50, "50%"},
+      {&Resize75Action, "Resize75Action", 75, "75%"},
+      {&Resize150Action, "Resize150Action", 150, "150%"},
+      {&Resize200Action, "Resize200Action", 200, "200%"},
+      {&TrimAction, "TrimAction", 0, "トリミング(&T)"},
+      {&Reduce2Action, "Reduce2Action", 2, "減色: モノクロ (&2)"},
+      {&Reduce16Action, "Reduce16Action", 16, "減色: 16色 (&4)"},
+      {&Reduce256Action, "Reduce256Action", 256, "減色: 256色 (&8)"},
+      {&GrayAction, "GrayAction", -2, "グレースケール(&G)"},
+      {&SepiaAction, "SepiaAction", 0, "セピア(&S)"},
+      {&NegColAction, "NegColAction", 0, "ネガポジ反転(&N)"},
+      {&ReverseLRAction, "ReverseLRAction", 0, "左右反転"},
+      {&ReverseULAction, "ReverseULAction", 1, "上下反転"},
+      {&RotateRAction, "RotateRAction", 0, "右に90度回転 (R)"},
+      {&RotateLAction, "RotateLAction", 1, "左に90度回転 (&L)"},
+      {&MosicI2Action, "MosicI2Action", 2, "サイズ=2 (&2)"},
+      {&MosicI4Action, "MosicI4Action", 4, "サイズ=4 (&4)"},
+      {&MosicI8Action, "MosicI8Action", 8, "サイズ=8 (&8)"},
+      {&MosicI12Action, "MosicI12Action", 12, "サイズ=12"},
+      {&MosicI16Action, "MosicI16Action", 16, "サイズ=16"},
+      {&UndoAction, "UndoAction", 0, "元に戻す(&U)"},
+      {&ShowClassAction, "ShowClassAction", 0, ""},
+      {&ShowTextAction, "ShowTextAction", 0, ""},
+      {&ShowSttBarAction, "ShowSttBarAction", 0, ""},
+  };
+  for (const Def& d : defs) {
+    auto* a = new QAction(QString::fromUtf8(d.caption), this);
+    a->setObjectName(d.name);
+    a->setData(d.tag);
+    // Commands whose handlers have not been connected yet stay disabled.
+    a->setEnabled(false);
+    *d.action = a;
+    ActionList1.append(a);
+  }
+  UndoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+  UndoAction->setShortcutContext(Qt::WindowShortcut);
+  addAction(UndoAction);
+}
+
+void TLumivoreForm::LoadImages() {
+  for (const char* name : {"copy", "save", "menu"})
+    BtnImageList.append(QPixmap(QString(":/images/btn-%1.png").arg(name)));
+  for (const char* name : {"blank", "wand", "stopwatch"})
+    MrkImageList.append(QPixmap(QString(":/images/mrk-%1.png").arg(name)));
+  CopyBtn->setIcon(BtnImageList[0]);
+  SaveBtn->setIcon(BtnImageList[1]);
+  MenuBtn->setIcon(BtnImageList[2]);
+  setWindowIcon(QIcon(":/images/lumivore.png"));
+}
+
+const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
+
+QString TLumivoreForm::iniFileName() const {
+  QFileInfo exe(exePath_);
+  return exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
+}
+
+void TLumivoreForm::FormCreate() {
+  FVersion = GetAppVersion();
+  FWorkImage.clear();
+  FUndoList.clear();
+  // Help: the executable's path with ".CHM" (opened by the menu's help entry).
+  FIniFile = std::make_unique<IniFile>(iniFileName().toStdString());
+  ReadCreationSettings();
+  // The wand cursor, hot spot at the top-left corner of the wand's knob.
+  captureCursor_ = std::make_unique<QCursor>(QPixmap(":/images/capture-cursor.png"), 0, 0);
+  FCaptureCursor = 5;
+  FCapturing = false;
+  FSelDrawing = false;
+  FSelMoving = false;
+  FStampMode = false;
+  FTargetWnd = 0;
+  ApplyWindowClass();
+}
+
+void TLumivoreForm::ApplyWindowClass() {
+  // The class is how a second start finds this window; Qt recreates the X
+  // window on some flag changes, so this is re-applied on every new id.
+  platform_.setWindowClass(static_cast<WindowId>(winId()), "lumivore", "TLumivoreForm");
+}
+
+void TLumivoreForm::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  if (!e->spontaneous()) FormShow();
+}
+
+void TLumivoreForm::FormShow() {
+  // Shown again after a capture hid the window: nothing to apply.
+  if (FCapturing) return;
+  ReadFirstShowSettings();
+  CapToolImg->setPixmap(MrkImageList.value(1));
+  PutPointerOnCaptureTool();
+}
+
+void TLumivoreForm::PutPointerOnCaptureTool() {
+  const QPoint centre(CapToolPanel->width() / 2, CapToolPanel->height() / 2);
+  const QPoint global = CapToolPanel->mapToGlobal(centre);
+  platform_.setCursorPos(Point{global.x(), global.y()});
+}
+
+void TLumivoreForm::ApplyOuterBounds() {
+  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  assumedMargins_ = m;
+  setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
+  if (isMaximized()) return;
+  setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
+              std::max(1, wantedOuter_.width() - m.left() - m.right()),
+              std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
+}
+
+void TLumivoreForm::CheckFrameKnown() {
+  // The window manager's frame becomes known only some time after the window
+  // is mapped: correct the bounds and the pointer once it is. Without a
+  // window manager there is no frame and the first placement stands.
+  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (m != assumedMargins_) {
+    ApplyOuterBounds();
+    PutPointerOnCaptureTool();
+    frameWatch_->stop();
+  } else if (++frameChecks_ >= 50) {
+    frameWatch_->stop();
+  }
+}
+
+bool TLumivoreForm::event(QEvent* e) {
+  if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
+  return QWidget::event(e);
+}
+
+bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    int vk = 0;
+    switch (key->key()) {
+      case Qt::Key_Left:
+        vk = vk::Left;
+        break;
+      case Qt::Key_Up:
+        vk = vk::Up;
+        break;
+      case Qt::Key_Right:
+        vk = vk::Right;
+        break;
+      case Qt::Key_Down:
+        vk = vk::Down;
+        break;
+      default:
+        break;
+    }
+    // The arrow keys never move the focus between controls.
+    if (vk) {
+      CMDialogKey(vk, key->modifiers());
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, e);
+}
+
+bool TLumivoreForm::CMDialogKey(int, Qt::KeyboardModifiers) {
+  // Selection and stamp keys are connected by their features.
+  return false;
+}
+
+void TLumivoreForm::closeEvent(QCloseEvent* e) {
+  FormClose();
+  e->accept();
+}
+
+void TLumivoreForm::FormClose() { WriteAllSettings(); }
+
+void TLumivoreForm::FormDestroy() {
+  qApp->removeEventFilter(this);
+  FWorkImage.clear();
+  FIniFile.reset();
+}
+
+void TLumivoreForm::CanButtonClick() { close(); }
+
+}  // namespace lumivore

@@ -1,0 +1,213 @@
+// The main window: the capture tool, the three tool buttons, the rows about
+// the target window, the picture view and the status line. It owns every
+// piece of program state; the subsystems add their handlers as members in
+// files of their own (capture/, editing/, handoff/, ui/).
+#pragma once
+
+#include <QLabel>
+#include <QList>
+#include <QScrollArea>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "app/Platform.h"
+#include "imaging/Bitmap.h"
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace lumivore {
+
+class IniFile;
+class TLumivoreForm;
+
+// A panel whose children keep their designed distance to the right edge
+// (anchored right) or to both edges (stretched) when it is resized.
+class TPanel : public QFrame {
+ public:
+  enum Anchor { Left, Right, Stretch };
+  TPanel(QWidget* parent, int designWidth);
+  void place(QWidget* child, int left, int top, int width, int height, Anchor anchor);
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  struct Placed {
+    QWidget* child;
+    int left, top, width, height;
+    Anchor anchor;
+  };
+  int designWidth_;
+  QList<Placed> placed_;
+};
+
+// The view: draws the view bitmap 1:1 at its top-left corner.
+class TImageView : public QWidget {
+ public:
+  TImageView(QWidget* parent, const Bitmap& bitmap);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  const Bitmap& bitmap_;
+};
+
+// The status bar: one simple text.
+class TStatusBar : public QLabel {
+ public:
+  explicit TStatusBar(QWidget* parent);
+};
+
+class TLumivoreForm : public QWidget {
+ public:
+  // `exePath` locates the settings file (same name, ".INI") and the help file.
+  TLumivoreForm(Platform& platform, const QString& exePath);
+  ~TLumivoreForm() override;
+
+  // Controls, under the names the rest of the program uses for them.
+  TPanel* ToolPanel;
+  QWidget* ToolBar1;
+  QToolButton* CopyBtn;
+  QToolButton* SaveBtn;
+  QToolButton* MenuBtn;
+  QLabel* Label3;
+  QFrame* CapToolPanel;
+  QLabel* CapToolImg;
+  TPanel* ClsNamPanel;
+  QLabel* Label1;
+  QLineEdit* ClsNamEdit;
+  TPanel* WndTxtPanel;
+  QLabel* Label2;
+  QLineEdit* WndTxtEdit;
+  TPanel* PixColPanel;
+  QLabel* Label4;
+  QLineEdit* ColValEdit;
+  QFrame* ColPanel;
+  QScrollArea* ScrollBox1;
+  TImageView* Image1;
+  QWidget* SelShape;
+  TStatusBar* StatusBar1;
+  QPushButton* CanButton;
+  QTimer* Timer1;
+  QList<QPixmap> BtnImageList;
+  QList<QPixmap> MrkImageList;
+
+  // Actions of ActionList1, each carrying its Tag in QAction::data().
+  QAction* Resize25Action;
+  QAction* Resize50Action;
+  QAction* Resize75Action;
+  QAction* Resize150Action;
+  QAction* Resize200Action;
+  QAction* TrimAction;
+  QAction* Reduce2Action;
+  QAction* Reduce16Action;
+  QAction* Reduce256Action;
+  QAction* GrayAction;
+  QAction* SepiaAction;
+  QAction* NegColAction;
+  QAction* ReverseLRAction;
+  QAction* ReverseULAction;
+  QAction* RotateRAction;
+  QAction* RotateLAction;
+  QAction* MosicI2Action;
+  QAction* MosicI4Action;
+  QAction* MosicI8Action;
+  QAction* MosicI12Action;
+  QAction* MosicI16Action;
+  QAction* UndoAction;
+  QAction* ShowClassAction;
+  QAction* ShowTextAction;
+  QAction* ShowSttBarAction;
+  QList<QAction*> ActionList1;
+
+  // Event handlers of the window itself.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void FormDestroy();
+  void CanButtonClick();
+  // The arrow keys (virtual-key codes 37 to 40), taken before focus navigation.
+  // Returns true when the key was used.
+  bool CMDialogKey(int vk, Qt::KeyboardModifiers shift);
+
+  Platform& platform() { return platform_; }
+  // The settings file's full path.
+  QString iniFileName() const;
+  // The cursor shown while the capture tool is dragged.
+  const QCursor& captureCursor() const;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+ private:
+  friend struct SettingsTable;
+
+  void BuildLayout();
+  void BuildActions();
+  void LoadImages();
+  void ReadCreationSettings();
+  void ReadFirstShowSettings();
+  bool WriteAllSettings();
+  void ApplyWindowClass();
+  void PutPointerOnCaptureTool();
+  // Gives the window the outer (frame) bounds Lumivore wants; re-applied
+  // once the window manager's frame is known.
+  void ApplyOuterBounds();
+  void CheckFrameKnown();
+
+  Platform& platform_;
+  QString exePath_;
+  std::unique_ptr<QCursor> captureCursor_;
+  Rect wantedOuter_;
+  QMargins assumedMargins_;
+  QTimer* frameWatch_ = nullptr;
+  int frameChecks_ = 0;
+
+ public:
+  // Private fields in the order the program's design lists them.
+  int FVersion = 0;
+  Bitmap FWorkImage;
+  QList<Bitmap> FUndoList;
+  WindowId FTargetWnd = 0;
+  short FCaptureCursor = 0;
+  bool FCapturing = false;
+  Rect FSelRect;
+  bool FSelDrawing = false;
+  bool FSelMoving = false;
+  int FAnchorX = 0;
+  int FAnchorY = 0;
+  bool FStampMode = false;
+  QString FLastDir;
+  QString FLastDefExt;
+  std::uint32_t FImgBgColor = 0;
+  int FColValFmt = 0;
+  std::unique_ptr<IniFile> FIniFile;
+  int FJpegQuality = 0;
+  int FScaleOpt = 0;
+  int FHideWait = 0;
+  bool FExtAllIcon = false;
+  int FCaptureWait = 0;
+  QString FCapSound;
+  QString FChgSound;
+  QString FActWndClass;
+  QString FActWndTitle;
+  QString FActWndTitleR;
+  QString FCopyCmdLine;
+  QString FSendKey;
+  QString FSaveCmdLine;
+
+  // The picture of Image1, full colour (32-bit), shown 1:1.
+  Bitmap FViewBitmap;
+};
+
+}  // namespace lumivore

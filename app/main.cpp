@@ -1,0 +1,77 @@
+// Start-up: one copy per desktop, the main window, the message loop.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "app/ScriptedDesktop.h"
+#include "app/SingleInstance.h"
+#include "app/Unit1.h"
+#include "app/x11/X11Platform.h"
+#include "util/Userfunc.h"
+
+using namespace lumivore;
+
+namespace {
+
+// A second start hands the user over to the running copy: restore its window
+// when minimised, then bring forward whichever of its windows was active last.
+void ActivateRunningCopy(Platform& platform) {
+  const WindowId main = platform.findWindowByClass("TLumivoreForm");
+  if (!main) return;
+  if (platform.isIconic(main)) platform.restoreWindow(main);
+  platform.activateWindow(platform.lastActivePopup(main));
+}
+
+// Errors that escape an event handler are shown in the standard error box,
+// and the program goes on.
+class TApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* e) override {
+    try {
+      return QApplication::notify(receiver, e);
+    } catch (const std::exception& ex) {
+      QMessageBox::critical(nullptr, "Lumivore", QString::fromUtf8(ex.what()));
+    } catch (...) {
+      QMessageBox::critical(nullptr, "Lumivore", QString());
+    }
+    return false;
+  }
+};
+
+std::unique_ptr<Platform> MakePlatform() {
+  // LUMIVORE_PLATFORM=scripted runs on an empty desktop held in memory.
+  if (qEnvironmentVariable("LUMIVORE_PLATFORM") == "scripted")
+    return std::make_unique<ScriptedDesktop>();
+  if (auto x11 = X11Platform::Connect()) return x11;
+  return std::make_unique<ScriptedDesktop>();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // One picture pixel is one screen pixel: no high-DPI scaling of the layout.
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qunsetenv("QT_SCALE_FACTOR");
+  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+
+  SingleInstance marker("Lumivore_is_running", qEnvironmentVariable("DISPLAY").toStdString());
+  if (!marker.acquired()) {
+    if (auto x11 = X11Platform::Connect()) ActivateRunningCopy(*x11);
+    return -1;
+  }
+
+  TApplication app(argc, argv);
+  QApplication::setApplicationName("Lumivore");
+  std::unique_ptr<Platform> platform = MakePlatform();
+  try {
+    TLumivoreForm form(*platform, QString::fromStdString(ExecutablePath()));
+    form.show();
+    app.exec();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, "Lumivore", QString::fromUtf8(e.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, "Lumivore", QString());
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Draws Lumivore's pictures (tool buttons, capture tool, cursor, icon) with
+# ImageMagick. The PNGs are committed; run this only to change them.
+set -euo pipefail
+cd "$(dirname "$0")/images"
+teal='#008080'
+
+# Tool buttons, 20 x 20 on transparent.
+convert -size 20x20 xc:none -stroke '#404040' -fill white \
+  -draw 'rectangle 2,1 12,14' -draw 'rectangle 7,5 17,18' \
+  -stroke '#808080' -draw 'line 9,9 15,9' -draw 'line 9,12 15,12' -draw 'line 9,15 13,15' \
+  btn-copy.png
+convert -size 20x20 xc:none -stroke '#202020' -fill '#3050b0' -draw 'rectangle 2,2 17,17' \
+  -fill white -stroke none -draw 'rectangle 5,3 14,8' \
+  -fill '#c0c0c0' -draw 'rectangle 6,12 13,17' -fill '#3050b0' -draw 'rectangle 8,13 10,16' \
+  btn-save.png
+convert -size 20x20 xc:none -fill '#8a5a2b' -stroke none \
+  -draw 'ellipse 10,13 5,4 0,360' \
+  -draw 'ellipse 4,7 2,3 0,360' -draw 'ellipse 8,4 2,3 0,360' \
+  -draw 'ellipse 12,4 2,3 0,360' -draw 'ellipse 16,7 2,3 0,360' \
+  btn-menu.png
+
+# Capture tool pictures, 32 x 32 on the tool panel's teal.
+convert -size 32x32 "xc:$teal" mrk-blank.png
+convert -size 32x32 "xc:$teal" -stroke black -strokewidth 3 -draw 'line 8,8 28,28' \
+  -stroke white -strokewidth 3 -draw 'line 4,4 8,8' \
+  -stroke yellow -strokewidth 1 -draw 'line 4,0 4,8' -draw 'line 0,4 8,4' \
+  -draw 'line 1,1 7,7' -draw 'line 7,1 1,7' mrk-wand.png
+convert -size 32x32 "xc:$teal" -stroke black -strokewidth 2 -fill white \
+  -draw 'circle 16,18 16,5' -fill black -draw 'rectangle 14,2 18,4' \
+  -strokewidth 2 -draw 'line 16,18 16,9' -draw 'line 16,18 22,21' mrk-stopwatch.png
+
+# The capture cursor: black and white only, hot spot (0,0) at the wand's knob.
+convert -size 32x32 xc:none -stroke white -strokewidth 5 -draw 'line 2,2 27,27' \
+  -stroke black -strokewidth 3 -draw 'line 6,6 27,27' \
+  -stroke white -strokewidth 1 -fill black -draw 'rectangle 0,0 5,5' \
+  -channel A -threshold 50% +channel capture-cursor.png
+
+# Application icon.
+convert -size 32x32 xc:none -fill "$teal" -stroke '#004040' -draw 'roundrectangle 0,0 31,31 6,6' \
+  -stroke black -strokewidth 3 -draw 'line 10,10 26,26' \
+  -stroke white -strokewidth 3 -draw 'line 6,6 10,10' \
+  -stroke yellow -strokewidth 1 -draw 'line 6,1 6,11' -draw 'line 1,6 11,6' lumivore.png
