@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <optional>
-#include <random>
 #include <vector>
 
 #include "util/FileIo.h"
@@ -245,11 +246,16 @@ class TempFile {
     const std::size_t slash = target.rfind('/');
     const std::string dir =
         slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::random_device rd;
+    // At most 200 bytes of the name, so the temp name stays within the 255 bytes a name may have.
+    const std::string base =
+        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
+    // Names only need to differ between attempts and processes; O_EXCL settles any clash.
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const unsigned salt = static_cast<unsigned>(now) ^ (static_cast<unsigned>(::getpid()) << 16);
     for (int attempt = 0; attempt < 16; ++attempt) {
       char suffix[16];
-      std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(rd()));
+      std::snprintf(suffix, sizeof suffix, "%08x", salt + counter++ * 2654435761u);
       std::string name = dir + "." + base + ".tmp-" + suffix;
       fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       if (fd_.valid()) {

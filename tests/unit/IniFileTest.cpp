@@ -393,6 +393,13 @@ TEST_F(IniFileTest, Write_NamesThatWouldBreakTheFile_AreRefused) {
   EXPECT_EQ(ReadAll(file()), "[S]\nk=1\n");
 }
 
+TEST_F(IniFileTest, Write_LongestFileName_StillWrites) {
+  const fs::path longName = dir_.path() / (std::string(251, 'n') + ".INI");  // 255 bytes
+  IniFile f(longName.string());
+  ASSERT_TRUE(f.WriteInteger("S", "k", 1));
+  EXPECT_EQ(ReadAll(longName), "[S]\nk=1\n");
+}
+
 TEST_F(IniFileTest, Write_UnwritablePlace_ReturnsFalseAndChangesNothing) {
   // Root ignores permission bits, so these places fail for everyone: a folder that is a
   // regular file, a folder that does not exist, and the kernel's process file system.
