@@ -140,6 +140,10 @@ class TLumivoreForm : public QWidget {
   Platform& platform() { return platform_; }
   // The settings file's full path.
   QString iniFileName() const;
+  // The outer bounds the window was given at its first show.
+  QRect requestedOuter() const {
+    return QRect(wantedOuter_.left, wantedOuter_.top, wantedOuter_.width(), wantedOuter_.height());
+  }
   // The cursor shown while the capture tool is dragged.
   const QCursor& captureCursor() const;
 
