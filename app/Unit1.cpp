@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -68,6 +69,15 @@ void TImageView::paintEvent(QPaintEvent*) {
   if (bitmap_.empty()) return;
   QPainter painter(this);
   painter.drawImage(0, 0, WrapBitmap(bitmap_));
+}
+
+TShape::TShape(QWidget* parent) : QWidget(parent) {}
+
+void TShape::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(Qt::red);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(0, 0, width() - 1, height() - 1);
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
@@ -177,7 +187,7 @@ void TLumivoreForm::BuildLayout() {
   Image1 = new TImageView(nullptr, FViewBitmap);
   Image1->setObjectName("Image1");
   ScrollBox1->setWidget(Image1);
-  SelShape = new QWidget(ScrollBox1->viewport());
+  SelShape = new TShape(ScrollBox1->viewport());
   SelShape->setObjectName("SelShape");
   SelShape->hide();
   column->addWidget(ScrollBox1, 1);
@@ -201,6 +211,9 @@ void TLumivoreForm::BuildLayout() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(100);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  CapToolImg->installEventFilter(this);
+  ScrollBox1->viewport()->installEventFilter(this);
 
   // The arrow keys must reach CMDialogKey before any focus navigation.
   qApp->installEventFilter(this);
@@ -287,7 +300,9 @@ void TLumivoreForm::FormCreate() {
   FSelMoving = false;
   FStampMode = false;
   FTargetWnd = 0;
+  ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
   ApplyWindowClass();
+  Timer1->start();
 }
 
 void TLumivoreForm::ApplyWindowClass() {
@@ -345,6 +360,16 @@ bool TLumivoreForm::event(QEvent* e) {
 }
 
 bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == CapToolImg &&
+      (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonRelease)) {
+    auto* m = static_cast<QMouseEvent*>(e);
+    if (e->type() == QEvent::MouseButtonPress)
+      CapToolImgMouseDown(m->button(), m->modifiers(), m->position().toPoint());
+    else
+      CapToolImgMouseUp(m->button(), m->modifiers(), m->position().toPoint());
+    return true;
+  }
+  if (watched == ScrollBox1->viewport() && e->type() == QEvent::Resize) ApplyScrollRange();
   if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
       static_cast<QWidget*>(watched)->window() == this) {
     auto* key = static_cast<QKeyEvent*>(e);
@@ -377,6 +402,10 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
 bool TLumivoreForm::CMDialogKey(int, Qt::KeyboardModifiers) {
   // Selection and stamp keys are connected by their features.
   return false;
+}
+
+void TLumivoreForm::mouseReleaseEvent(QMouseEvent* e) {
+  CapToolImgMouseUp(e->button(), e->modifiers(), e->position().toPoint());
 }
 
 void TLumivoreForm::closeEvent(QCloseEvent* e) {

@@ -4,6 +4,7 @@
 // files of their own (capture/, editing/, handoff/, ui/).
 #pragma once
 
+#include <QHash>
 #include <QLabel>
 #include <QList>
 #include <QScrollArea>
@@ -59,6 +60,15 @@ class TImageView : public QWidget {
   const Bitmap& bitmap_;
 };
 
+// The selection frame: a red rectangle outline with a clear inside.
+class TShape : public QWidget {
+ public:
+  explicit TShape(QWidget* parent);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+};
+
 // The status bar: one simple text.
 class TStatusBar : public QLabel {
  public:
@@ -92,7 +102,7 @@ class TLumivoreForm : public QWidget {
   QFrame* ColPanel;
   QScrollArea* ScrollBox1;
   TImageView* Image1;
-  QWidget* SelShape;
+  TShape* SelShape;
   TStatusBar* StatusBar1;
   QPushButton* CanButton;
   QTimer* Timer1;
@@ -137,6 +147,42 @@ class TLumivoreForm : public QWidget {
   // Returns true when the key was used.
   bool CMDialogKey(int vk, Qt::KeyboardModifiers shift);
 
+  // Working image, undo history and status line (editing/WorkingImage.cpp).
+  void PushUndo();
+  void ShowWorkingImage();
+  void UpdateStatus();
+  void PlaceSelShape();
+  void UndoActionExecute(QAction* sender);
+  void UndoActionUpdate(QObject* sender);
+  void ActionList1Update(QAction* action, bool& handled);
+  void ResizeActionUpdate(QObject* sender);
+  void TrimActionUpdate(QObject* sender);
+  void ReduceActionUpdate(QObject* sender);
+  void SepiaActionUpdate(QObject* sender);
+  void NegColActionUpdate(QObject* sender);
+  void RotateActionUpdate(QObject* sender);
+  void ReverseActionUpdate(QObject* sender);
+  void MosicIActionUpdate(QObject* sender);
+  // Runs the update handlers of every connected action, as the idle loop would.
+  void UpdateActions();
+  // Binds an action to its execute and update handlers; an action without
+  // them stays disabled.
+  void ConnectAction(QAction* action, void (TLumivoreForm::*execute)(QAction*),
+                     void (TLumivoreForm::*update)(QObject*));
+  // The editing submenus that ActionList1Update enables (set by the popup menu).
+  QList<QWidget*> EditingSubmenus;
+  QList<QAction*> EditingSubmenuActions;
+
+  // Window image grab (capture/GrabWindowImage.cpp).
+  void GrabWindowImage(WindowId wnd);
+
+  // Capture tool and target tracking (capture/CaptureTool.cpp).
+  void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void Timer1Timer();
+  // The text of a pixel colour (a platform colour value) in a colour format.
+  static QString ColourText(int format, std::uint32_t colorRef);
+
   Platform& platform() { return platform_; }
   // The settings file's full path.
   QString iniFileName() const;
@@ -150,6 +196,7 @@ class TLumivoreForm : public QWidget {
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
   bool event(QEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
@@ -157,6 +204,8 @@ class TLumivoreForm : public QWidget {
   friend struct SettingsTable;
 
   void BuildLayout();
+  // Sizes Image1 to the scroll range, and at least to the scroll box.
+  void ApplyScrollRange();
   void BuildActions();
   void LoadImages();
   void ReadCreationSettings();
@@ -212,6 +261,15 @@ class TLumivoreForm : public QWidget {
 
   // The picture of Image1, full colour (32-bit), shown 1:1.
   Bitmap FViewBitmap;
+  // The scroll ranges of ScrollBox1.
+  QSize FScrollRange;
+
+ private:
+  struct ActionHandlers {
+    void (TLumivoreForm::*execute)(QAction*);
+    void (TLumivoreForm::*update)(QObject*);
+  };
+  QHash<QAction*, ActionHandlers> handlers_;
 };
 
 }  // namespace lumivore

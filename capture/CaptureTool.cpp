@@ -1,0 +1,107 @@
+// The main gesture: press on the wand, drag it over the screen while the
+// window under the pointer is tracked every 100 ms, release to capture it.
+#include <QApplication>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include "app/Unit1.h"
+
+namespace lumivore {
+
+namespace {
+
+enum MarkPicture { kBlank = 0, kWand = 1, kStopwatch = 2 };
+
+}  // namespace
+
+QString TLumivoreForm::ColourText(int format, std::uint32_t colorRef) {
+  const int red = colorRef & 0xFF;
+  const int green = (colorRef >> 8) & 0xFF;
+  const int blue = (colorRef >> 16) & 0xFF;
+  switch (format) {
+    case 1:
+      return QString::asprintf("%3d,%3d,%3d", red, green, blue);
+    case 2:
+      return QString::asprintf("0x%08x", colorRef);
+    case 3:
+      return QString::asprintf("#%02x%02x%02x", red, green, blue);
+    default:
+      return QString();
+  }
+}
+
+void TLumivoreForm::CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) {
+  if (FCapturing || button != Qt::LeftButton) return;
+  FWorkImage.clear();
+  FSelRect = Rect{};
+  PlaceSelShape();
+  // The wand is the pointer over every window until the release, and the
+  // release is reported here wherever it happens.
+  QApplication::setOverrideCursor(captureCursor());
+  CapToolImg->grabMouse(captureCursor());
+  CapToolImg->setPixmap(MrkImageList.value(kBlank));
+  CapToolImg->repaint();
+  FCapturing = true;
+}
+
+void TLumivoreForm::Timer1Timer() {
+  const bool picture = !FWorkImage.empty();
+  CopyBtn->setEnabled(picture);
+  SaveBtn->setEnabled(picture);
+  UpdateActions();
+  if (!FCapturing) return;
+
+  const Point pos = platform_.cursorPos();
+  const WindowId wnd = platform_.windowFromPoint(pos);
+  if (wnd != FTargetWnd) {
+    FTargetWnd = wnd;
+    GrabWindowImage(wnd);
+    if (!FChgSound.isEmpty()) platform_.playSound(FChgSound.toStdString());
+  }
+  if (FColValFmt < 1) return;
+  const Rgb pixel = platform_.screenPixel(pos).value_or(0);
+  QPalette p = ColPanel->palette();
+  p.setColor(QPalette::Window, QColor(RedOf(pixel), GreenOf(pixel), BlueOf(pixel)));
+  ColPanel->setPalette(p);
+  ColValEdit->setText(ColourText(FColValFmt, ColorRefFromRgb(pixel)));
+}
+
+void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint) {
+  if (!FCapturing) return;
+  if ((shift & Qt::ControlModifier) && FCaptureWait > 0) {
+    CapToolImg->setPixmap(MrkImageList.value(kStopwatch));
+    CapToolImg->repaint();
+    platform_.sleep(FCaptureWait);
+  }
+  FTargetWnd = platform_.windowFromPoint(platform_.cursorPos());
+  if (button != Qt::LeftButton) return;
+
+  // Hide unless the target lies wholly inside the main window.
+  const Rect target = platform_.windowRect(FTargetWnd).value_or(Rect{});
+  const QRect own = frameGeometry();
+  const Rect mine{own.left(), own.top(), own.left() + own.width(), own.top() + own.height()};
+  if (IntersectRect(target, mine) != target) {
+    hide();
+    // The unmap must reach the server before the wait, so the windows below
+    // get their time to repaint.
+    platform_.sync();
+    platform_.sleep(std::max(0, FHideWait));
+    GrabWindowImage(FTargetWnd);
+    show();
+  }
+  FWorkImage = FViewBitmap;
+  FWorkImage.convertTo24();
+  FSelRect = Rect{};
+  PlaceSelShape();
+  FCapturing = false;
+  CapToolImg->releaseMouse();
+  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  CapToolImg->setPixmap(MrkImageList.value(kWand));
+  CapToolImg->repaint();
+  const QPoint back =
+      ToolPanel->mapToGlobal(QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2));
+  platform_.setCursorPos(Point{back.x(), back.y()});
+  if (!FCapSound.isEmpty()) platform_.playSound(FCapSound.toStdString());
+}
+
+}  // namespace lumivore
