@@ -32,6 +32,13 @@ class ScriptedDesktop final : public Platform {
 
   // Adds a window on top of all others and returns its id.
   WindowId addWindow(Window w);
+  WindowId addWindow(std::string cls, std::string title, Rect rect) {
+    Window w;
+    w.cls = std::move(cls);
+    w.title = std::move(title);
+    w.rect = rect;
+    return addWindow(std::move(w));
+  }
   Window* window(WindowId id);
   void removeWindow(WindowId id);
   // Paints a rectangle of the screen (what grabs and pixel reads see).
