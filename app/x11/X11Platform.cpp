@@ -4,6 +4,7 @@
 #include <xcb/randr.h>
 #include <xcb/xcb_icccm.h>
 
+#include <QGuiApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -306,8 +307,7 @@ void X11Platform::activateWindow(WindowId w) {
   xcb_flush(conn_);
 }
 
-void X11Platform::setWindowClass(WindowId w, const std::string& instance,
-                                 const std::string& cls) {
+void X11Platform::setWindowClass(WindowId w, const std::string& instance, const std::string& cls) {
   if (!w) return;
   std::string value = instance;
   value += '\0';
@@ -343,9 +343,17 @@ Rect X11Platform::primaryScreen() {
 }
 
 void X11Platform::sync() {
+  // Qt's own connection carries the window's hide and show: flush and sync
+  // it too, so the server has unmapped the window when this returns.
+  if (auto* x11 =
+          qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+    if (xcb_connection_t* qt = x11->connection()) {
+      auto qtReply = Fetch<xcb_get_input_focus_reply_t>(qt, xcb_get_input_focus_reply,
+                                                        xcb_get_input_focus(qt));
+    }
+  }
   auto reply = Fetch<xcb_get_input_focus_reply_t>(conn_, xcb_get_input_focus_reply,
                                                   xcb_get_input_focus(conn_));
-  (void)reply;
 }
 
 Point X11Platform::cursorPos() {
