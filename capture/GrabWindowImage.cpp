@@ -21,14 +21,16 @@ void Fill(Bitmap& b, Rgb colour) {
 
 void TLumivoreForm::GrabWindowImage(WindowId wnd) {
   if (!wnd) return;
+  // A window that vanished since it was found changes nothing.
+  const std::optional<Rect> found = platform_.windowRect(wnd);
+  if (!found) return;
   ClsNamEdit->setText(QString::fromStdString(platform_.className(wnd)).left(kMaxTextLength));
   WndTxtEdit->setText(QString::fromStdString(platform_.windowText(wnd)).left(kMaxTextLength));
   const Rgb background = RgbFromColorRef(FImgBgColor);
   Fill(FViewBitmap, background);
   Image1->update();
 
-  // A window that vanished has no rectangle: it is treated as one without area.
-  Rect r = platform_.windowRect(wnd).value_or(Rect{});
+  Rect r = *found;
   if (platform_.monitorCount() == 1) {
     const Rect screen = platform_.primaryScreen();
     r.left = std::max(r.left, 0);

@@ -249,8 +249,10 @@ TEST_F(Capture, Grab_WindowWithoutAreaOrGone_ShowsOnlyItsNameOnBackground) {
   desktop.removeWindow(big);
   form->GrabWindowImage(big);
   EXPECT_EQ(form->FViewBitmap.width(), 30);
+  EXPECT_EQ(form->ClsNamEdit->text(), "Away");
   form->GrabWindowImage(0);
-  EXPECT_EQ(form->ClsNamEdit->text(), "");
+  EXPECT_EQ(form->ClsNamEdit->text(), "Away");
+  EXPECT_EQ(form->FViewBitmap.width(), 30);
 }
 
 // ---------------------------------------------------------------------------
