@@ -214,6 +214,36 @@ TEST_F(ManagedDesktop, GrabScreen_TargetRect_EqualsImageMagickPixelForPixel) {
   }
 }
 
+// Shared memory segments this process created, with their mode bits.
+std::vector<unsigned> OwnShmSegments() {
+  std::ifstream in("/proc/sysvipc/shm");
+  std::string line;
+  std::getline(in, line);  // header
+  std::vector<unsigned> modes;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    long key, id, size;
+    unsigned perms;
+    int cpid;
+    if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid && cpid == getpid())
+      modes.push_back(perms);
+  }
+  return modes;
+}
+
+TEST_F(ManagedDesktop, GrabScreen_SharedMemory_IsMarkedForRemovalAndFreed) {
+  constexpr unsigned kDestroyWhenDetached = 01000;  // SHM_DEST
+  ASSERT_TRUE(x_->usesSharedMemory());
+  Bitmap picture;
+  ASSERT_TRUE(x_->grabScreen({0, 0, 100, 100}, picture));
+  ASSERT_TRUE(x_->grabScreen({0, 0, 1920, 1080}, picture));  // a larger segment
+  const std::vector<unsigned> live = OwnShmSegments();
+  ASSERT_EQ(live.size(), 1u) << "the smaller segment was not let go";
+  EXPECT_TRUE(live[0] & kDestroyWhenDetached) << "a crash now would leak the segment";
+  x_.reset();
+  EXPECT_TRUE(WaitFor([] { return OwnShmSegments().empty(); }, 2s));
+}
+
 struct OffScreenCase {
   const char* name;
   Rect rect;
