@@ -54,8 +54,8 @@ BENCHMARK(BM_GrabWindowGetImage)->UseRealTime();
 void BM_GrabWindowQScreen(benchmark::State& state) {
   QScreen* screen = QGuiApplication::primaryScreen();
   for (auto _ : state) {
-    QImage image = screen->grabWindow(0, target.left, target.top, target.width(), target.height())
-                       .toImage();
+    QImage image =
+        screen->grabWindow(0, target.left, target.top, target.width(), target.height()).toImage();
     benchmark::DoNotOptimize(image.constBits());
   }
 }
@@ -64,7 +64,7 @@ BENCHMARK(BM_GrabWindowQScreen)->UseRealTime();
 // One 100 ms tick of capture mode while the target stays the same: the
 // pointer, the window under it and the pixel colour there.
 void BM_IdleTick(benchmark::State& state) {
-  x11->setCursorPos({target.left + target.width() / 2, target.top + 5});  // over the title bar
+  x11->setCursorPos({target.left + target.width() / 2, target.top + 5});
   x11->sync();
   WindowId first = x11->windowFromPoint(x11->cursorPos());
   for (auto _ : state) {

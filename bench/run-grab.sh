@@ -26,7 +26,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.05; done
-xterm -class XTermBench -maximized -e sh -c 'ls -l /usr/bin | head -60; sleep 600' >/dev/null 2>&1 &
+xterm -class XTermBench -fullscreen -e sh -c 'ls -l /usr/bin | head -60; sleep 600' >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xdotool search --class XTermBench >/dev/null 2>&1 && break; sleep 0.05; done
 sleep 1  # let it draw and settle

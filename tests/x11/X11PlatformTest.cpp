@@ -60,7 +60,14 @@ std::vector<Rgb> ImportRoot(const Rect& r) {
 class X11Desktop : public ::testing::Test {
  protected:
   static void StartSession(bool windowManager) {
-    if (HaveProgram("Xvfb")) session_ = new XSession(windowManager);
+    for (const char* program : {"Xvfb", "openbox", "xterm", "xeyes", "xdotool", "xprop", "xwininfo",
+                                "xrandr", "import"}) {
+      if (!HaveProgram(program)) {
+        missing_ = program;
+        return;
+      }
+    }
+    session_ = new XSession(windowManager);
   }
   static void TearDownTestSuite() {
     delete session_;
@@ -68,7 +75,7 @@ class X11Desktop : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!session_) GTEST_SKIP() << "Xvfb is not installed";
+    if (!session_) GTEST_SKIP() << missing_ << " is not installed";
     ASSERT_TRUE(session_->ok()) << "the X server or window manager did not start";
     x_ = X11Platform::Connect();
     ASSERT_TRUE(x_);
@@ -113,11 +120,13 @@ class X11Desktop : public ::testing::Test {
   virtual bool windowManager() const = 0;
 
   static XSession* session_;
+  static std::string missing_;
   std::unique_ptr<X11Platform> x_;
   std::vector<Process> clients_;
 };
 
 XSession* X11Desktop::session_ = nullptr;
+std::string X11Desktop::missing_;
 
 class ManagedDesktop : public X11Desktop {
  protected:

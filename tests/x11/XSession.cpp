@@ -16,6 +16,11 @@
 namespace lumivore::testing {
 
 Process::Process(const std::vector<std::string>& argv, int keepFd) {
+  // Everything the child needs is prepared before the fork: between fork
+  // and exec it may only make system calls (other threads may hold locks).
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ != 0) return;
@@ -29,9 +34,6 @@ Process::Process(const std::vector<std::string>& argv, int keepFd) {
   for (int fd = 3; fd < 1024; ++fd) {
     if (fd != keepFd) close(fd);
   }
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   execvp(args[0], args.data());
   _exit(127);
 }
