@@ -42,7 +42,9 @@ std::string Hex(WindowId w) {
 
 // The part `r` of the screen as ImageMagick reads it, as 0x00RRGGBB.
 std::vector<Rgb> ImportRoot(const Rect& r) {
-  const std::string file = ::testing::TempDir() + "lumivore-import.rgb";
+  // One file per test process: ctest runs tests side by side.
+  const std::string file =
+      ::testing::TempDir() + "lumivore-import-" + std::to_string(getpid()) + ".rgb";
   std::ostringstream cmd;
   cmd << "import -silent -window root -crop " << r.width() << "x" << r.height() << "+" << r.left
       << "+" << r.top << " +repage -depth 8 rgb:" << file;
@@ -432,7 +434,8 @@ TEST_F(ManagedDesktop, ActivateWindow_UnderOpenbox_RestoresAndFocuses) {
 }
 
 TEST_F(ManagedDesktop, PlaySound_MissingAndRealFile_ReturnQuietly) {
-  const std::string wav = ::testing::TempDir() + "lumivore-beep.wav";
+  const std::string wav =
+      ::testing::TempDir() + "lumivore-beep-" + std::to_string(getpid()) + ".wav";
   {
     // 0.1 s of silence, 8 kHz mono 8-bit.
     std::ofstream out(wav, std::ios::binary);
