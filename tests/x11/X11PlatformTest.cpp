@@ -477,6 +477,25 @@ TEST_F(BareDesktop, WindowFromPointAndRect_WithoutWindowManager_GiveTopLevelWind
   EXPECT_EQ(x_->windowFromPoint({1500, 900}), 0u);
 }
 
+TEST_F(BareDesktop, WindowShape_WithoutWindowManager_RelativeToOuterCorner) {
+  const WindowId eyes = startClient({"xeyes", "-geometry", "200x150+600+300"}, "XEyes");
+  ASSERT_NE(eyes, 0u);
+  const auto shape = x_->windowShape(eyes);
+  ASSERT_TRUE(shape.has_value());
+  const Rect outer = *x_->windowRect(eyes);
+  auto inShape = [&](Point rootPoint) {
+    const Point p{rootPoint.x - outer.left, rootPoint.y - outer.top};
+    return std::any_of(shape->begin(), shape->end(), [&](const Rect& r) { return r.contains(p); });
+  };
+  const int midX = (outer.left + outer.right) / 2;
+  const int midY = (outer.top + outer.bottom) / 2;
+  EXPECT_FALSE(inShape({outer.left + 2, outer.top + 2}));
+  EXPECT_TRUE(inShape({outer.left + 50, midY}));
+  EXPECT_FALSE(inShape({midX, outer.top + 3}));
+  EXPECT_EQ(x_->windowFromPoint({outer.left + 50, midY}), eyes);
+  EXPECT_EQ(x_->windowFromPoint({midX, outer.top + 3}), 0u);  // the bare root between the eyes
+}
+
 TEST_F(BareDesktop, ActivateWindow_WithoutWindowManager_MapsRaisesAndFocuses) {
   const WindowId first = startXterm("XTermBareA", "30x5+100+100");
   const WindowId second = startXterm("XTermBareB", "30x5+120+120");
