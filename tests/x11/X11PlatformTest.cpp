@@ -59,6 +59,12 @@ std::vector<Rgb> ImportRoot(const Rect& r) {
   return pixels;
 }
 
+// Whether a root point lies in a shape given relative to `outer`.
+bool InShape(const std::vector<Rect>& shape, const Rect& outer, Point rootPoint) {
+  const Point p{rootPoint.x - outer.left, rootPoint.y - outer.top};
+  return std::any_of(shape.begin(), shape.end(), [&](const Rect& r) { return r.contains(p); });
+}
+
 class X11Desktop : public ::testing::Test {
  protected:
   static void StartSession(bool windowManager) {
@@ -330,10 +336,7 @@ TEST_F(ManagedDesktop, WindowShape_Xeyes_CornersOutsideDecorationsInside) {
   const Rect client{int(NumberAfter(*info, "Absolute upper-left X:")),
                     int(NumberAfter(*info, "Absolute upper-left Y:")), 0, 0};
   const Rect own{client.left, client.top, client.left + 200, client.top + 150};
-  auto inShape = [&](Point rootPoint) {
-    const Point p{rootPoint.x - outer.left, rootPoint.y - outer.top};
-    return std::any_of(shape->begin(), shape->end(), [&](const Rect& r) { return r.contains(p); });
-  };
+  auto inShape = [&](Point p) { return InShape(*shape, outer, p); };
   const int midX = (own.left + own.right) / 2;
   const int midY = (own.top + own.bottom) / 2;
   // The client's corners are cut away; the eyes and the title bar are kept.
@@ -483,10 +486,7 @@ TEST_F(BareDesktop, WindowShape_WithoutWindowManager_RelativeToOuterCorner) {
   const auto shape = x_->windowShape(eyes);
   ASSERT_TRUE(shape.has_value());
   const Rect outer = *x_->windowRect(eyes);
-  auto inShape = [&](Point rootPoint) {
-    const Point p{rootPoint.x - outer.left, rootPoint.y - outer.top};
-    return std::any_of(shape->begin(), shape->end(), [&](const Rect& r) { return r.contains(p); });
-  };
+  auto inShape = [&](Point p) { return InShape(*shape, outer, p); };
   const int midX = (outer.left + outer.right) / 2;
   const int midY = (outer.top + outer.bottom) / 2;
   EXPECT_FALSE(inShape({outer.left + 2, outer.top + 2}));
