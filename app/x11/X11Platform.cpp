@@ -126,9 +126,17 @@ xcb_window_t X11Platform::clientOf(xcb_window_t w) {
 bool X11Platform::hasWindowManager() {
   if (!ewmhReady_) return false;
   xcb_window_t check = 0;
+  if (!xcb_ewmh_get_supporting_wm_check_reply(
+          &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root_), &check, DropError()) ||
+      !check) {
+    return false;
+  }
+  // A window manager that ended leaves the root's property behind; a live
+  // one's check window names itself.
+  xcb_window_t self = 0;
   return xcb_ewmh_get_supporting_wm_check_reply(
-             &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root_), &check, DropError()) &&
-         check != 0;
+             &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, check), &self, DropError()) &&
+         self == check;
 }
 
 bool X11Platform::updateClientMap(std::vector<xcb_window_t> clients, xcb_window_t wmCheck,
@@ -226,21 +234,26 @@ std::optional<X11Platform::Placement> X11Platform::placement(xcb_window_t w) {
   const auto stateCookie = xcb_get_property(conn_, 0, w, wmState, wmState, 0, 2);
   const auto extentsCookie =
       xcb_get_property(conn_, 0, w, atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4);
+  const auto treeCookie = xcb_query_tree(conn_, w);
   auto geo = Fetch<xcb_get_geometry_reply_t>(conn_, xcb_get_geometry_reply, geoCookie);
   auto pos =
       Fetch<xcb_translate_coordinates_reply_t>(conn_, xcb_translate_coordinates_reply, posCookie);
   auto state = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, stateCookie);
   auto extents = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, extentsCookie);
-  if (!geo || !pos) return std::nullopt;
+  auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, treeCookie);
+  if (!geo || !pos || !tree) return std::nullopt;
 
   const Rect own{pos->dst_x, pos->dst_y, pos->dst_x + geo->width, pos->dst_y + geo->height};
   const int border = geo->border_width;
   Placement result{
       {own.left - border, own.top - border, own.right + border, own.bottom + border}, own, false};
-  if (!state || state->type != wmState) return result;  // not managed
+  // Not managed, or not in a frame: a window manager that crashed leaves
+  // WM_STATE and its frame extents behind on the clients the server handed
+  // back to the root.
+  if (!state || state->type != wmState || tree->parent == root_) return result;
 
-  // A managed client: what the window manager says its decorations add, else
-  // the frame, its ancestor just below the root.
+  // A managed client in a frame: what the window manager says its
+  // decorations add, else the frame, its ancestor just below the root.
   if (extents && extents->type == XCB_ATOM_CARDINAL &&
       xcb_get_property_value_length(extents.get()) >= 16) {
     std::uint32_t e[4];  // left, right, top, bottom
@@ -250,20 +263,19 @@ std::optional<X11Platform::Placement> X11Platform::placement(xcb_window_t w) {
     result.framed = true;
     return result;
   }
-  for (xcb_window_t cur = w;;) {
-    auto tree =
+  for (xcb_window_t cur = tree->parent;;) {
+    auto up =
         Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, cur));
-    if (!tree) return std::nullopt;
-    if (tree->parent == root_) {
-      if (cur == w) return result;  // not reparented
+    if (!up) return std::nullopt;
+    if (up->parent == root_) {
       auto frame = placement(cur);  // unmanaged itself: its geometry and border
       if (!frame) return std::nullopt;
       result.outer = frame->outer;
       result.framed = true;
       return result;
     }
-    if (!tree->parent) return result;
-    cur = tree->parent;
+    if (!up->parent) return result;
+    cur = up->parent;
   }
 }
 

@@ -143,6 +143,9 @@ class ManagedDesktop : public X11Desktop {
   bool windowManager() const override { return true; }
 };
 
+// openbox runs at first and is ended by the test.
+class OrphanedDesktop : public ManagedDesktop {};
+
 class BareDesktop : public X11Desktop {
  protected:
   static void SetUpTestSuite() { StartSession(false); }
@@ -510,6 +513,41 @@ TEST_F(BareDesktop, ActivateWindow_WithoutWindowManager_MapsRaisesAndFocuses) {
   EXPECT_EQ(WindowId(std::stoul(*focus)), first);
   // Raised above the other: the overlap shows the first window.
   EXPECT_EQ(x_->windowFromPoint({125, 125}), first);
+}
+
+TEST_F(OrphanedDesktop, WindowManagerGone_ClientsFoundAndActivatedDirectly) {
+  const WindowId first = startXterm("XTermOrphanA", "30x5+100+100");
+  const WindowId second = startXterm("XTermOrphanB", "30x5+120+120");
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(second, 0u);
+  x_->activateWindow(second);
+  EXPECT_EQ(x_->windowFromPoint({110, 110}), first);  // fills the frame map
+  session_->crashWindowManager();
+  // The server hands the clients back to the root; the window manager's
+  // properties stay on the root.
+  ASSERT_TRUE(WaitFor([&] {
+    auto tree = RunCommand("xwininfo -children -id " + Hex(first));
+    return tree && tree->find("Parent window id: " + Hex(NumberAfter(*tree, "Root window id:"))) !=
+                       std::string::npos;
+  }));
+  const auto check = RunCommand("xprop -root _NET_SUPPORTING_WM_CHECK");
+  ASSERT_TRUE(check && check->find("window id #") != std::string::npos);
+  // The client's own rectangle: the frame extents left behind are stale.
+  const auto info = RunCommand("xwininfo -id " + Hex(first));
+  ASSERT_TRUE(info);
+  const Rect rect = *x_->windowRect(first);
+  EXPECT_EQ(rect.left, NumberAfter(*info, "Absolute upper-left X:"));
+  EXPECT_EQ(rect.top, NumberAfter(*info, "Absolute upper-left Y:"));
+  EXPECT_EQ(x_->windowFromPoint({rect.left + 5, rect.top + 5}), first);
+
+  auto focus = [] {
+    const auto out = RunCommand("xdotool getwindowfocus");
+    return out ? WindowId(std::stoul(*out)) : 0;
+  };
+  EXPECT_NE(focus(), first);
+  x_->activateWindow(first);
+  EXPECT_EQ(focus(), first);
+  EXPECT_EQ(x_->windowFromPoint({rect.right - 3, rect.bottom - 3}), first);  // raised
 }
 
 }  // namespace

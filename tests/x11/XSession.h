@@ -27,6 +27,8 @@ class Process {
   pid_t pid() const { return pid_; }
   // SIGTERM, then SIGKILL after a second; reaps the child.
   void stop();
+  // SIGKILL at once, as a crash; reaps the child.
+  void crash();
 
  private:
   pid_t pid_ = -1;
@@ -50,6 +52,9 @@ class XSession {
 
   bool ok() const { return ok_; }
   const std::string& display() const { return display_; }
+  // Kills the window manager as a crash would: the clients stay, and so do
+  // the window manager's properties on the root.
+  void crashWindowManager() { windowManager_.crash(); }
   // Starts a client on this display.
   Process start(const std::vector<std::string>& argv);
 
