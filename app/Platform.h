@@ -58,15 +58,19 @@ class Platform {
   virtual ~Platform() = default;
 
   // --- Windows -------------------------------------------------------------
-  // The deepest window under a root point that the user sees there: a client
-  // window (not its window-manager frame), or a child widget window.
+  // The window under a root point that the user sees there: over a window
+  // manager's frame, decorations included, the client it holds; otherwise
+  // the top-level window (a menu, an unmanaged window). The gaps of a shaped
+  // window belong to what lies below. 0 over the bare root.
   virtual WindowId windowFromPoint(Point p) = 0;
   // Outer rectangle in root coordinates, decorations included.
   virtual std::optional<Rect> windowRect(WindowId w) = 0;
   virtual std::string className(WindowId w) = 0;
   virtual std::string windowText(WindowId w) = 0;
-  // The window's bounding shape as rectangles in the window's own
-  // coordinates; nullopt when the window is not shaped.
+  // The window's bounding shape as rectangles relative to the top-left corner
+  // of windowRect (for a managed client, its frame's corner: the shape is
+  // shifted by the client's place in the frame and the decorations around it
+  // are included whole); nullopt when the window is not shaped.
   virtual std::optional<std::vector<Rect>> windowShape(WindowId w) = 0;
   // Top-level client windows in stacking order, topmost first.
   virtual std::vector<WindowId> topLevelWindows() = 0;
@@ -91,7 +95,7 @@ class Platform {
   // r's size; parts outside the screen are black. False when nothing could be
   // read (out is then untouched).
   virtual bool grabScreen(const Rect& r, Bitmap& out) = 0;
-  // The colour of one screen pixel, as 0x00RRGGBB.
+  // The colour of one screen pixel, as 0x00RRGGBB; nullopt off the screen.
   virtual std::optional<Rgb> screenPixel(Point p) = 0;
   // Makes sure every request sent so far (a hide, a warp) reached the server.
   virtual void sync() = 0;

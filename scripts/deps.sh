@@ -10,7 +10,7 @@ packages=(
   libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-xfixes0-dev
   libxcb-randr0-dev libxcb-xinerama0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-image0-dev
   libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
-  libcanberra-dev
+  libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
   # tests, fuzzing and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev

@@ -6,10 +6,13 @@
 
 #include <QGuiApplication>
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "app/x11/X11Shm.h"
+#include "app/x11/X11Sound.h"
 #include "app/x11/XcbUtil.h"
 
 namespace lumivore {
@@ -31,6 +34,32 @@ std::string Latin1ToUtf8(const char* s, int len) {
     }
   }
   return out;
+}
+
+// Whether the screen's pixels are 32-bit words 0x00RRGGBB stored with the
+// least significant byte first, the layout Bitmap's Bgrx32 shares.
+bool IsRgb32(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
+  bool bpp32 = false;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+    if (f.data->depth == screen->root_depth) bpp32 = f.data->bits_per_pixel == 32;
+  }
+  for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
+    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+      if (v.data->visual_id == screen->root_visual) {
+        return bpp32 && v.data->red_mask == 0xFF0000 && v.data->green_mask == 0xFF00 &&
+               v.data->blue_mask == 0xFF;
+      }
+    }
+  }
+  return false;
+}
+
+// Waits for a request that fails when its window vanished meanwhile, which
+// is never a fault here, and drops its error.
+void Check(xcb_connection_t* c, xcb_void_cookie_t cookie) {
+  std::free(xcb_request_check(c, cookie));
 }
 
 }  // namespace
@@ -55,9 +84,12 @@ X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int scree
     : conn_(conn), screen_(screen), root_(screen->root), screenNumber_(screenNumber) {
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
   ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+  rootIsRgb32_ = IsRgb32(xcb_get_setup(conn_), screen_);
+  shm_ = std::make_unique<ShmImage>(conn_);
 }
 
 X11Platform::~X11Platform() {
+  shm_.reset();
   if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
   xcb_disconnect(conn_);
 }
@@ -95,68 +127,169 @@ xcb_window_t X11Platform::clientOf(xcb_window_t w) {
 bool X11Platform::hasWindowManager() {
   if (!ewmhReady_) return false;
   xcb_window_t check = 0;
+  if (!xcb_ewmh_get_supporting_wm_check_reply(
+          &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root_), &check, DropError()) ||
+      !check) {
+    return false;
+  }
+  // A window manager that ended leaves the root's property behind; a live
+  // one's check window names itself.
+  xcb_window_t self = 0;
   return xcb_ewmh_get_supporting_wm_check_reply(
-             &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, root_), &check, nullptr) &&
-         check != 0;
+             &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, check), &self, DropError()) &&
+         self == check;
+}
+
+bool X11Platform::updateClientMap(std::vector<xcb_window_t> clients, xcb_window_t wmCheck,
+                                  bool force) {
+  if (!force && clients == mappedClients_ && wmCheck == mappedWmCheck_) return false;
+  clientOfFrame_.clear();
+  // Climb from every client to its ancestor just below the root, one level
+  // for all clients per round trip.
+  std::vector<std::pair<xcb_window_t, xcb_window_t>> pending;  // client, current window
+  for (xcb_window_t c : clients) pending.emplace_back(c, c);
+  for (int depth = 0; depth < 8 && !pending.empty(); ++depth) {
+    std::vector<xcb_query_tree_cookie_t> cookies;
+    for (const auto& [client, cur] : pending) cookies.push_back(xcb_query_tree(conn_, cur));
+    std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, cookies[i]);
+      if (!tree || !tree->parent) continue;  // vanished meanwhile
+      if (tree->parent == root_) {
+        clientOfFrame_[pending[i].second] = pending[i].first;
+      } else {
+        next.emplace_back(pending[i].first, tree->parent);
+      }
+    }
+    pending = std::move(next);
+  }
+  mappedClients_ = std::move(clients);
+  mappedWmCheck_ = wmCheck;
+  return true;
 }
 
 WindowId X11Platform::windowFromPoint(Point p) {
-  // Walk down from the root through the windows containing the point; the
-  // client is the first one on the way that carries WM_STATE. Over a frame's
-  // decoration the walk ends in the frame, whose client lies below it.
-  xcb_window_t parent = root_;
-  xcb_window_t client = 0;
-  xcb_window_t deepest = 0;
-  for (int depth = 0; depth < 64; ++depth) {
-    auto reply = Fetch<xcb_translate_coordinates_reply_t>(
-        conn_, xcb_translate_coordinates_reply,
-        xcb_translate_coordinates(conn_, root_, parent, static_cast<std::int16_t>(p.x),
-                                  static_cast<std::int16_t>(p.y)));
-    if (!reply || reply->child == XCB_WINDOW_NONE) break;
-    parent = deepest = reply->child;
-    if (!client && hasWmState(parent)) {
-      client = parent;
-      break;
+  if (p.x < INT16_MIN || p.x > INT16_MAX || p.y < INT16_MIN || p.y > INT16_MAX) return 0;
+  // One round trip for the common case: the top-level window under the point
+  // (X applies every window's input shape, so the gap between two round
+  // parts of a shaped window belongs to the window below), together with the
+  // window manager's client list, which tells whose frame that window is.
+  const auto topCookie = xcb_translate_coordinates(
+      conn_, root_, root_, static_cast<std::int16_t>(p.x), static_cast<std::int16_t>(p.y));
+  const auto listCookie =
+      xcb_get_property(conn_, 0, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1u << 16);
+  const auto checkCookie =
+      xcb_get_property(conn_, 0, root_, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1);
+  auto top =
+      Fetch<xcb_translate_coordinates_reply_t>(conn_, xcb_translate_coordinates_reply, topCookie);
+  auto list = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, listCookie);
+  auto check = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, checkCookie);
+  if (!top || top->child == XCB_WINDOW_NONE) return 0;
+
+  if (list && list->type == XCB_ATOM_WINDOW) {
+    // An EWMH window manager: over a frame, its decorations included, the
+    // user points at the client; any other top-level window (a menu, a
+    // tooltip, an unmanaged window) stands for itself.
+    const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
+    std::vector<xcb_window_t> clients(ids, ids + xcb_get_property_value_length(list.get()) / 4);
+    xcb_window_t wmCheck = 0;
+    if (check && check->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(check.get()) >= 4)
+      std::memcpy(&wmCheck, xcb_get_property_value(check.get()), 4);
+    const bool fresh = updateClientMap(clients, wmCheck, false);
+    auto it = clientOfFrame_.find(top->child);
+    if (it == clientOfFrame_.end()) {
+      // An unknown top-level window. A client that started after another
+      // one ended may carry the same id in a new frame, which leaves the
+      // list as it was: look again once, then remember the window as one
+      // that stands for itself.
+      if (!fresh) updateClientMap(std::move(clients), wmCheck, true);
+      it = clientOfFrame_.try_emplace(top->child, top->child).first;
     }
+    return it->second;
   }
-  if (client) return client;
-  if (!deepest) return 0;
-  if (const xcb_window_t below = clientOf(deepest)) return below;
-  return deepest;
+
+  // No client list: walk down to the first window that carries WM_STATE (a
+  // window manager without EWMH); without any, the top-level window itself.
+  // The WM_STATE look-up of each window travels with the next step's query.
+  xcb_window_t current = top->child;
+  for (int depth = 0; depth < 32; ++depth) {
+    const xcb_atom_t wmState = atom("WM_STATE");
+    const auto stateCookie = xcb_get_property(conn_, 0, current, wmState, wmState, 0, 2);
+    const auto stepCookie = xcb_translate_coordinates(
+        conn_, root_, current, static_cast<std::int16_t>(p.x), static_cast<std::int16_t>(p.y));
+    auto state = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, stateCookie);
+    auto step = Fetch<xcb_translate_coordinates_reply_t>(conn_, xcb_translate_coordinates_reply,
+                                                         stepCookie);
+    if (state && state->type == wmState) return current;
+    if (!step || step->child == XCB_WINDOW_NONE) break;
+    current = step->child;
+  }
+  return top->child;
+}
+
+std::optional<X11Platform::Placement> X11Platform::placement(xcb_window_t w) {
+  if (!w) return std::nullopt;
+  const xcb_atom_t wmState = atom("WM_STATE");
+  const auto geoCookie = xcb_get_geometry(conn_, w);
+  const auto posCookie = xcb_translate_coordinates(conn_, w, root_, 0, 0);
+  const auto stateCookie = xcb_get_property(conn_, 0, w, wmState, wmState, 0, 2);
+  const auto extentsCookie =
+      xcb_get_property(conn_, 0, w, atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4);
+  const auto treeCookie = xcb_query_tree(conn_, w);
+  auto geo = Fetch<xcb_get_geometry_reply_t>(conn_, xcb_get_geometry_reply, geoCookie);
+  auto pos =
+      Fetch<xcb_translate_coordinates_reply_t>(conn_, xcb_translate_coordinates_reply, posCookie);
+  auto state = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, stateCookie);
+  auto extents = Fetch<xcb_get_property_reply_t>(conn_, xcb_get_property_reply, extentsCookie);
+  auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, treeCookie);
+  if (!geo || !pos || !tree) return std::nullopt;
+
+  const Rect own{pos->dst_x, pos->dst_y, pos->dst_x + geo->width, pos->dst_y + geo->height};
+  const int border = geo->border_width;
+  Placement result{
+      {own.left - border, own.top - border, own.right + border, own.bottom + border}, own, false};
+  // Not managed, or not in a frame: a window manager that crashed leaves
+  // WM_STATE and its frame extents behind on the clients the server handed
+  // back to the root.
+  if (!state || state->type != wmState || tree->parent == root_) return result;
+
+  // A managed client in a frame: what the window manager says its
+  // decorations add, else the frame, its ancestor just below the root.
+  if (extents && extents->type == XCB_ATOM_CARDINAL &&
+      xcb_get_property_value_length(extents.get()) >= 16) {
+    std::uint32_t e[4];  // left, right, top, bottom
+    std::memcpy(e, xcb_get_property_value(extents.get()), sizeof e);
+    result.outer = Rect{own.left - int(e[0]), own.top - int(e[2]), own.right + int(e[1]),
+                        own.bottom + int(e[3])};
+    result.framed = true;
+    return result;
+  }
+  for (xcb_window_t cur = tree->parent;;) {
+    auto up =
+        Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, cur));
+    if (!up) return std::nullopt;
+    if (up->parent == root_) {
+      auto frame = placement(cur);  // unmanaged itself: its geometry and border
+      if (!frame) return std::nullopt;
+      result.outer = frame->outer;
+      result.framed = true;
+      return result;
+    }
+    if (!up->parent) return result;
+    cur = up->parent;
+  }
 }
 
 std::optional<Rect> X11Platform::windowRect(WindowId w) {
-  if (!w) return std::nullopt;
-  // A managed client's outer rectangle is its frame: the ancestor just below the root.
-  xcb_window_t outer = w;
-  if (hasWmState(w)) {
-    for (xcb_window_t cur = w; cur && cur != root_;) {
-      auto tree =
-          Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, cur));
-      if (!tree) return std::nullopt;
-      if (tree->parent == root_) {
-        outer = cur;
-        break;
-      }
-      cur = tree->parent;
-    }
-  }
-  auto geo = Fetch<xcb_get_geometry_reply_t>(conn_, xcb_get_geometry_reply,
-                                             xcb_get_geometry(conn_, outer));
-  if (!geo) return std::nullopt;
-  auto pos = Fetch<xcb_translate_coordinates_reply_t>(
-      conn_, xcb_translate_coordinates_reply, xcb_translate_coordinates(conn_, outer, root_, 0, 0));
-  if (!pos) return std::nullopt;
-  const int border = geo->border_width;
-  const int left = pos->dst_x - border;
-  const int top = pos->dst_y - border;
-  return Rect{left, top, left + geo->width + 2 * border, top + geo->height + 2 * border};
+  const auto where = placement(w);
+  if (!where) return std::nullopt;
+  return where->outer;
 }
 
 std::string X11Platform::className(WindowId w) {
   if (!w) return {};
   xcb_icccm_get_wm_class_reply_t cls;
-  if (!xcb_icccm_get_wm_class_reply(conn_, xcb_icccm_get_wm_class(conn_, w), &cls, nullptr)) {
+  if (!xcb_icccm_get_wm_class_reply(conn_, xcb_icccm_get_wm_class(conn_, w), &cls, DropError())) {
     return {};
   }
   std::string result = cls.class_name ? cls.class_name : "";
@@ -168,14 +301,14 @@ std::string X11Platform::windowText(WindowId w) {
   if (!w) return {};
   if (ewmhReady_) {
     xcb_ewmh_get_utf8_strings_reply_t name;
-    if (xcb_ewmh_get_wm_name_reply(&ewmh_, xcb_ewmh_get_wm_name(&ewmh_, w), &name, nullptr)) {
+    if (xcb_ewmh_get_wm_name_reply(&ewmh_, xcb_ewmh_get_wm_name(&ewmh_, w), &name, DropError())) {
       std::string result(name.strings, name.strings_len);
       xcb_ewmh_get_utf8_strings_reply_wipe(&name);
       return result;
     }
   }
   xcb_icccm_get_text_property_reply_t prop;
-  if (!xcb_icccm_get_wm_name_reply(conn_, xcb_icccm_get_wm_name(conn_, w), &prop, nullptr)) {
+  if (!xcb_icccm_get_wm_name_reply(conn_, xcb_icccm_get_wm_name(conn_, w), &prop, DropError())) {
     return {};
   }
   // STRING is Latin-1; COMPOUND_TEXT of plain titles is Latin-1 too.
@@ -191,7 +324,7 @@ std::vector<WindowId> X11Platform::topLevelWindows() {
   if (ewmhReady_) {
     xcb_ewmh_get_windows_reply_t list;
     if (xcb_ewmh_get_client_list_stacking_reply(
-            &ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, 0), &list, nullptr)) {
+            &ewmh_, xcb_ewmh_get_client_list_stacking(&ewmh_, 0), &list, DropError())) {
       result.assign(list.windows, list.windows + list.windows_len);
       xcb_ewmh_get_windows_reply_wipe(&list);
       std::reverse(result.begin(), result.end());  // the list runs bottom to top
@@ -231,7 +364,8 @@ bool X11Platform::isIconic(WindowId w) {
   }
   if (ewmhReady_) {
     xcb_ewmh_get_atoms_reply_t states;
-    if (xcb_ewmh_get_wm_state_reply(&ewmh_, xcb_ewmh_get_wm_state(&ewmh_, w), &states, nullptr)) {
+    if (xcb_ewmh_get_wm_state_reply(&ewmh_, xcb_ewmh_get_wm_state(&ewmh_, w), &states,
+                                    DropError())) {
       const bool hidden = std::find(states.atoms, states.atoms + states.atoms_len,
                                     ewmh_._NET_WM_STATE_HIDDEN) != states.atoms + states.atoms_len;
       xcb_ewmh_get_atoms_reply_wipe(&states);
@@ -273,7 +407,7 @@ WindowId X11Platform::lastActivePopup(WindowId owner) {
     xcb_window_t transientFor = 0;
     if (w != owner &&
         xcb_icccm_get_wm_transient_for_reply(conn_, xcb_icccm_get_wm_transient_for(conn_, w),
-                                             &transientFor, nullptr) &&
+                                             &transientFor, DropError()) &&
         transientFor == owner) {
       auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
                                                             xcb_get_window_attributes(conn_, w));
@@ -287,8 +421,7 @@ void X11Platform::restoreWindow(WindowId w) {
   if (!w) return;
   // Mapping an iconified client asks the window manager to de-iconify it
   // (ICCCM); without a window manager it simply shows the window.
-  xcb_map_window(conn_, w);
-  xcb_flush(conn_);
+  Check(conn_, xcb_map_window_checked(conn_, w));
 }
 
 void X11Platform::activateWindow(WindowId w) {
@@ -300,9 +433,9 @@ void X11Platform::activateWindow(WindowId w) {
   } else {
     // Nobody answers _NET_ACTIVE_WINDOW: map, raise and focus the window ourselves.
     const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_map_window(conn_, w);
-    xcb_configure_window(conn_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-    xcb_set_input_focus(conn_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME);
+    Check(conn_, xcb_map_window_checked(conn_, w));
+    Check(conn_, xcb_configure_window_checked(conn_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above));
+    Check(conn_, xcb_set_input_focus_checked(conn_, XCB_INPUT_FOCUS_PARENT, w, XCB_CURRENT_TIME));
   }
   xcb_flush(conn_);
 }
@@ -330,13 +463,18 @@ Rect X11Platform::primaryScreen() {
                                                      xcb_randr_get_monitors(conn_, root_, 1));
   if (reply && reply->nMonitors > 0) {
     xcb_randr_monitor_info_iterator_t it = xcb_randr_get_monitors_monitors_iterator(reply.get());
+    // The monitor marked primary; without one, the monitor at the origin,
+    // where the primary monitor always lies elsewhere; else the first.
     const xcb_randr_monitor_info_t* chosen = it.data;
+    const xcb_randr_monitor_info_t* atOrigin = nullptr;
     for (; it.rem; xcb_randr_monitor_info_next(&it)) {
       if (it.data->primary) {
-        chosen = it.data;
+        atOrigin = chosen = it.data;
         break;
       }
+      if (!atOrigin && it.data->x == 0 && it.data->y == 0) atOrigin = it.data;
     }
+    if (atOrigin) chosen = atOrigin;
     return Rect{chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
   }
   return Rect{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};

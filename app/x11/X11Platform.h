@@ -6,10 +6,14 @@
 
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "app/Platform.h"
 
 namespace lumivore {
+
+class ShmImage;
+class CanberraSound;
 
 class X11Platform final : public Platform {
  public:
@@ -50,11 +54,26 @@ class X11Platform final : public Platform {
   std::optional<Bitmap> shellIcon(const std::string& file) override;
   void sleep(int ms) override;
 
+  // Screen grabs go through MIT-SHM when the server offers it; switching it
+  // off reads them over the socket (for comparisons and measurements).
+  void useSharedMemory(bool on);
+  bool usesSharedMemory() const;
+
   xcb_connection_t* connection() const { return conn_; }
   xcb_window_t root() const { return root_; }
 
  private:
   X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber);
+
+  // Where a window lies, in root coordinates: `outer` with the window
+  // manager's decorations (or the window's border) included, `own` the
+  // window's own area inside its border.
+  struct Placement {
+    Rect outer;
+    Rect own;
+    bool framed = false;  // outer holds a window manager's decorations
+  };
+  std::optional<Placement> placement(xcb_window_t w);
 
   xcb_atom_t atom(const char* name);
   // The window with WM_STATE at or below `w` (a frame's client), or 0.
@@ -62,6 +81,12 @@ class X11Platform final : public Platform {
   bool hasWmState(xcb_window_t w);
   // Whether a window manager answers EWMH requests.
   bool hasWindowManager();
+  // Rebuilds the frame -> client map when the window manager's client list
+  // or the window manager itself changed since the last look, or when
+  // forced; true when it did.
+  bool updateClientMap(std::vector<xcb_window_t> clients, xcb_window_t wmCheck, bool force);
+  // Copies the on-screen part `visible` of `r` into `out`; the rest is black.
+  bool copyRootImage(const Rect& r, const Rect& visible, Bitmap& out);
 
   xcb_connection_t* conn_;
   xcb_screen_t* screen_;
@@ -70,6 +95,18 @@ class X11Platform final : public Platform {
   xcb_ewmh_connection_t ewmh_{};
   bool ewmhReady_ = false;
   std::unordered_map<std::string, xcb_atom_t> atoms_;
+
+  // Top-level window (a frame, child of the root) -> the client it holds,
+  // or the window itself when it holds none.
+  std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame_;
+  std::vector<xcb_window_t> mappedClients_;
+  xcb_window_t mappedWmCheck_ = 0;
+
+  // The root's pixels are 32-bit little-endian 0x00RRGGBB; other layouts
+  // (16-bit or 10-bit screens) are not read.
+  bool rootIsRgb32_ = false;
+  std::unique_ptr<ShmImage> shm_;
+  std::unique_ptr<CanberraSound> sound_;
 };
 
 }  // namespace lumivore

@@ -3,11 +3,7 @@
 
 namespace lumivore {
 
-std::optional<std::vector<Rect>> X11Platform::windowShape(WindowId) { return std::nullopt; }
-
 bool X11Platform::startProcess(const std::vector<std::string>&, int) { return false; }
-
-void X11Platform::playSound(const std::string&) {}
 
 bool X11Platform::setClipboardImage(const Bitmap&) { return false; }
 

@@ -25,4 +25,19 @@ XcbReply<Reply> Fetch(xcb_connection_t* c, Fn fn, Cookie cookie) {
   return reply;
 }
 
+// Takes the error of a reply function (passed where it asks for an
+// xcb_generic_error_t**) and drops it. Without one, xcb would queue the error
+// as an event that nobody reads.
+class DropError {
+ public:
+  DropError() = default;
+  DropError(const DropError&) = delete;
+  DropError& operator=(const DropError&) = delete;
+  ~DropError() { std::free(error_); }
+  operator xcb_generic_error_t**() { return &error_; }
+
+ private:
+  xcb_generic_error_t* error_ = nullptr;
+};
+
 }  // namespace lumivore
