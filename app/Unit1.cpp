@@ -320,6 +320,7 @@ void TLumivoreForm::ApplyOuterBounds() {
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
   if (isMaximized()) return;
+  normalMargins_ = m;
   setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
               std::max(1, wantedOuter_.width() - m.left() - m.right()),
               std::max(1, wantedOuter_.height() - m.top() - m.bottom()));

@@ -170,6 +170,9 @@ class TLumivoreForm : public QWidget {
   std::unique_ptr<QCursor> captureCursor_;
   Rect wantedOuter_;
   QMargins assumedMargins_;
+  // The frame of the window in its normal state: a maximised window's frame
+  // differs, and the normal bounds are saved with the normal frame.
+  QMargins normalMargins_;
   QTimer* frameWatch_ = nullptr;
   int frameChecks_ = 0;
 
