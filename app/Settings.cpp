@@ -146,6 +146,7 @@ void TLumivoreForm::ReadFirstShowSettings() {
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = 0;
+  pointerFollowsFrame_ = true;
   frameWatch_->start();
   if (placement.state == 2) setWindowState(Qt::WindowMaximized);
   if (placement.state == 1) setWindowState(Qt::WindowMinimized);

@@ -319,7 +319,11 @@ void TLumivoreForm::ApplyOuterBounds() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
-  if (isMaximized()) return;
+  if (isMaximized()) {
+    normalBoundsPending_ = true;
+    return;
+  }
+  normalBoundsPending_ = false;
   normalMargins_ = m;
   setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
               std::max(1, wantedOuter_.width() - m.left() - m.right()),
@@ -333,10 +337,25 @@ void TLumivoreForm::CheckFrameKnown() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   if (m != assumedMargins_) {
     ApplyOuterBounds();
-    PutPointerOnCaptureTool();
+    if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+    pointerFollowsFrame_ = false;
     frameWatch_->stop();
   } else if (++frameChecks_ >= 50) {
     frameWatch_->stop();
+  }
+}
+
+void TLumivoreForm::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  // Restored for the first time after starting maximised: the normal bounds
+  // were given before the frame was known, so place them again, and once
+  // more when the window manager has put the normal frame back.
+  if (e->type() == QEvent::WindowStateChange && normalBoundsPending_ &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+    ApplyOuterBounds();
+    pointerFollowsFrame_ = false;
+    frameChecks_ = 0;
+    frameWatch_->start();
   }
 }
 

@@ -175,7 +175,23 @@ def test_Restart_RestoresMovedPosition(desktop, new_copy):
     assert app.close_with_esc(proc, win) == 0
 
 
-def test_Restart_RestoresMaximisedState(openbox_desktop, new_copy):
+MAXIMISED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
+
+
+def toggle_maximised(desktop, win):
+    """Double-clicks the title bar, which maximises or restores under openbox."""
+    left, top, width, _ = desktop.outer_geometry(win)
+    title_y = top + desktop.frame_extents(win)[2] // 2
+    desktop.x("xdotool", "mousemove", "--sync", str(left + width // 2), str(title_y),
+              "click", "--repeat", "2", "--delay", "80", "1")
+
+
+def stored_placement(app):
+    return [app.ini_value("General", k)
+            for k in ("WinState", "WinLeft", "WinTop", "WinWidth", "WinHeight")]
+
+
+def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy):
     desktop = openbox_desktop
     app = new_copy(desktop)
     normal = (300, 200, 400, 300)
@@ -184,25 +200,29 @@ def test_Restart_RestoresMaximisedState(openbox_desktop, new_copy):
     win = app.wait_window()
     assert app.wait_outer(win, normal) == normal
 
-    # Double-clicking the title bar maximises under openbox, as a user would.
-    title_x, title_y = normal[0] + normal[2] // 2, normal[1] + desktop.frame_extents(win)[2] // 2
-    desktop.x("xdotool", "mousemove", "--sync", str(title_x), str(title_y),
-              "click", "--repeat", "2", "--delay", "80", "1")
-    maximised = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
-    assert wait_until(lambda: maximised <= desktop.net_wm_state(win), 5)
+    toggle_maximised(desktop, win)
+    assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
     assert app.close_with_esc(proc, win) == 0
-    written = [app.ini_value("General", k)
-               for k in ("WinState", "WinLeft", "WinTop", "WinWidth", "WinHeight")]
-    assert written == ["2"] + [str(v) for v in normal]
+    assert stored_placement(app) == ["2"] + [str(v) for v in normal]
 
+    # Started maximised, closed maximised: the normal bounds stay as they were.
     proc = app.start()
     win = app.wait_window()
-    assert wait_until(lambda: maximised <= desktop.net_wm_state(win), 5)
-    assert wait_until(lambda: desktop.outer_geometry(win)[2] == SCREEN_W, 5)
+    assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
+    full = (0, 0, SCREEN_W, SCREEN_H)
+    assert app.wait_outer(win, full) == full
     assert app.close_with_esc(proc, win) == 0
-    written = [app.ini_value("General", k)
-               for k in ("WinState", "WinLeft", "WinTop", "WinWidth", "WinHeight")]
-    assert written == ["2"] + [str(v) for v in normal]
+    assert stored_placement(app) == ["2"] + [str(v) for v in normal]
+
+    # Started maximised and restored by the user: back to the stored normal bounds.
+    proc = app.start()
+    win = app.wait_window()
+    assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
+    toggle_maximised(desktop, win)
+    assert wait_until(lambda: not MAXIMISED & desktop.net_wm_state(win), 5)
+    assert app.wait_outer(win, normal) == normal
+    assert app.close_with_esc(proc, win) == 0
+    assert stored_placement(app) == ["0"] + [str(v) for v in normal]
 
 
 @pytest.mark.parametrize("stored, shown", [
