@@ -16,7 +16,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   python3 python3-pytest python3-pytest-timeout
   # the virtual desktop and the real clients the end-to-end tests drive
-  xvfb openbox xterm x11-apps x11-utils x11-xserver-utils xdotool xclip imagemagick
+  xvfb openbox xterm x11-apps x11-utils x11-xserver-utils xdotool wmctrl xclip imagemagick
   fonts-ipafont-gothic
 )
 

@@ -192,6 +192,19 @@ class Desktop:
         ids = [int(m, 16) for m in re.findall(r"^\s+(0x[0-9a-f]+)", out, re.M)]
         return [w for w in ids if self.map_state(w) == "IsViewable"]
 
+    def screenshot(self):
+        """The root window as (width, height, RGB bytes)."""
+        try:
+            ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                                 env=self.env, capture_output=True,
+                                 timeout=X_TOOL_TIMEOUT).stdout
+        except subprocess.TimeoutExpired:
+            return 0, 0, b""
+        parts = ppm.split(maxsplit=4)  # P6, width, height, maximum, pixels
+        if len(parts) < 5 or parts[0] != b"P6" or parts[3] != b"255":
+            return 0, 0, b""
+        return int(parts[1]), int(parts[2]), parts[4]
+
     # -- input -----------------------------------------------------------------------
 
     def key(self, win, keysym):

@@ -283,3 +283,85 @@ def test_UnwritableIni_ReportsAndStillCloses(openbox_desktop, new_copy):
     desktop.key(boxes[0], "Return")
     assert app.wait_exit(proc) == 0
     assert app.ini.is_dir()
+
+
+@pytest.mark.parametrize("minimised_from, state", [("normal", "0"), ("maximised", "2")])
+def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_copy,
+                                                        minimised_from, state):
+    desktop = openbox_desktop
+    app = new_copy(desktop)
+    normal = (300, 200, 400, 300)
+    app.write_ini(placement_ini(*normal))
+    proc = app.start()
+    win = app.wait_window()
+    assert app.wait_outer(win, normal) == normal
+    if minimised_from == "maximised":
+        toggle_maximised(desktop, win)
+        assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
+
+    desktop.x("xdotool", "windowminimize", str(win))
+    assert wait_until(lambda: "_NET_WM_STATE_HIDDEN" in desktop.net_wm_state(win), 5)
+    # Closed from outside, as a task bar does.
+    desktop.x("wmctrl", "-i", "-c", str(win))
+    assert app.wait_exit(proc) == 0
+    assert stored_placement(app) == [state] + [str(v) for v in normal]
+
+
+def test_ResizeNarrowerThanMinimum_StopsAt218(openbox_desktop, new_copy):
+    desktop = openbox_desktop
+    app = new_copy(desktop)
+    proc = app.start()
+    win = app.wait_window()
+    assert app.wait_outer(win, CENTRED) == CENTRED
+
+    desktop.x("xdotool", "windowsize", str(win), "100", "300")
+    # The height shows the request was handled; the width stops at the minimum.
+    assert wait_until(lambda: desktop.client_geometry(win)[3] == 300, 5)
+    assert desktop.outer_geometry(win)[2] == 218
+    assert app.close_with_esc(proc, win) == 0
+    assert app.ini_value("General", "WinWidth") == "218"
+
+
+RED = bytes((255, 0, 0))
+
+
+def view_rows(desktop, win):
+    """The rows of the client area (first, last + 1) that show the view's red background,
+    found in the client's rightmost column, where no control but the view reaches."""
+    x, y, width, height = desktop.client_geometry(win)
+    shot_w, shot_h, pixels = desktop.screenshot()
+    if not pixels:
+        return None
+    column = x + width - 1
+    red = [row for row in range(height)
+           if pixels[3 * ((y + row) * shot_w + column):][:3] == RED]
+    return (red[0], red[-1] + 1) if red else None
+
+
+@pytest.mark.parametrize("view_keys, rows_above, status_bar", [
+    ("", 2, True),
+    ("ShowClsName=0\nShowWndText=0\nShowSttBar=0\n", 0, False),
+    ("ShowWndText=0\nColValFmt=3\n", 2, True),
+    ("ColValFmt=1\nShowSttBar=0\n", 3, False),
+], ids=["defaults", "all-hidden", "colour-line", "colour-line-no-status"])
+def test_ViewSettings_ShapeTheWindowAndAreWrittenBack(desktop, new_copy, view_keys, rows_above,
+                                                      status_bar):
+    app = new_copy(desktop)
+    # $FF is the colour value 255: red, where the view shows no picture.
+    app.write_ini("[General]\nImgBgColor=$FF\n" + view_keys)
+    proc = app.start()
+    win = app.wait_window()
+    assert app.wait_outer(win, CENTRED) == CENTRED
+    height = desktop.client_geometry(win)[3]
+    # Tool panel 42 high, then 25 for each line shown; the status bar is 19 high.
+    expected = (42 + 25 * rows_above, height - (19 if status_bar else 0))
+    seen = []
+    wait_until(lambda: seen.append(view_rows(desktop, win)) or seen[-1] == expected, 5)
+    assert seen[-1] == expected
+
+    assert app.close_with_esc(proc, win) == 0
+    written = app.ini_values()
+    assert written[("General", "ImgBgColor")] == "255"
+    for line in view_keys.split():
+        key, value = line.split("=")
+        assert written[("General", key)] == value
