@@ -191,19 +191,27 @@ def stored_placement(app):
             for k in ("WinState", "WinLeft", "WinTop", "WinWidth", "WinHeight")]
 
 
-def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+NORMAL = (300, 200, 400, 300)
+
+
+def start_in_normal_bounds(desktop, new_copy):
+    """A Lumivore whose settings place it at NORMAL: (app, process, window)."""
     app = new_copy(desktop)
-    normal = (300, 200, 400, 300)
-    app.write_ini(placement_ini(*normal))
+    app.write_ini(placement_ini(*NORMAL))
     proc = app.start()
     win = app.wait_window()
-    assert app.wait_outer(win, normal) == normal
+    assert app.wait_outer(win, NORMAL) == NORMAL
+    return app, proc, win
+
+
+def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy):
+    desktop = openbox_desktop
+    app, proc, win = start_in_normal_bounds(desktop, new_copy)
 
     toggle_maximised(desktop, win)
     assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
     assert app.close_with_esc(proc, win) == 0
-    assert stored_placement(app) == ["2"] + [str(v) for v in normal]
+    assert stored_placement(app) == ["2"] + [str(v) for v in NORMAL]
 
     # Started maximised, closed maximised: the normal bounds stay as they were.
     proc = app.start()
@@ -212,7 +220,7 @@ def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy
     full = (0, 0, SCREEN_W, SCREEN_H)
     assert app.wait_outer(win, full) == full
     assert app.close_with_esc(proc, win) == 0
-    assert stored_placement(app) == ["2"] + [str(v) for v in normal]
+    assert stored_placement(app) == ["2"] + [str(v) for v in NORMAL]
 
     # Started maximised and restored by the user: back to the stored normal bounds.
     proc = app.start()
@@ -220,9 +228,9 @@ def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy
     assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
     toggle_maximised(desktop, win)
     assert wait_until(lambda: not MAXIMISED & desktop.net_wm_state(win), 5)
-    assert app.wait_outer(win, normal) == normal
+    assert app.wait_outer(win, NORMAL) == NORMAL
     assert app.close_with_esc(proc, win) == 0
-    assert stored_placement(app) == ["0"] + [str(v) for v in normal]
+    assert stored_placement(app) == ["0"] + [str(v) for v in NORMAL]
 
 
 @pytest.mark.parametrize("stored, shown", [
@@ -289,12 +297,7 @@ def test_UnwritableIni_ReportsAndStillCloses(openbox_desktop, new_copy):
 def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_copy,
                                                         minimised_from, state):
     desktop = openbox_desktop
-    app = new_copy(desktop)
-    normal = (300, 200, 400, 300)
-    app.write_ini(placement_ini(*normal))
-    proc = app.start()
-    win = app.wait_window()
-    assert app.wait_outer(win, normal) == normal
+    app, proc, win = start_in_normal_bounds(desktop, new_copy)
     if minimised_from == "maximised":
         toggle_maximised(desktop, win)
         assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
@@ -304,7 +307,7 @@ def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_cop
     # Closed from outside, as a task bar does.
     desktop.x("wmctrl", "-i", "-c", str(win))
     assert app.wait_exit(proc) == 0
-    assert stored_placement(app) == [state] + [str(v) for v in normal]
+    assert stored_placement(app) == [state] + [str(v) for v in NORMAL]
 
 
 def test_ResizeNarrowerThanMinimum_StopsAt218(openbox_desktop, new_copy):
