@@ -332,15 +332,18 @@ void TLumivoreForm::ApplyOuterBounds() {
 
 void TLumivoreForm::CheckFrameKnown() {
   // The window manager's frame becomes known only some time after the window
-  // is mapped: correct the bounds and the pointer once it is. Without a
-  // window manager there is no frame and the first placement stands.
+  // is mapped: correct the bounds and the pointer whenever it changes during
+  // the watch, since a frame still being built can show passing margins (and
+  // negative ones, which are no frame at all). Without a window manager there
+  // is no frame and the first placement stands.
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  if (m != assumedMargins_) {
+  const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
+  if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
     if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+  }
+  if (++frameChecks_ >= 50) {
     pointerFollowsFrame_ = false;
-    frameWatch_->stop();
-  } else if (++frameChecks_ >= 50) {
     frameWatch_->stop();
   }
 }

@@ -176,6 +176,11 @@ class Desktop:
         match = re.search(r"# (0x[0-9a-f]+)", self.x("xprop", "-root", "_NET_ACTIVE_WINDOW"))
         return int(match.group(1), 16) if match else None
 
+    def stacking(self):
+        """Managed clients from bottom to top, as the window manager stacks them."""
+        out = self.x("xprop", "-root", "_NET_CLIENT_LIST_STACKING")
+        return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
     def focus_window(self):
         out = self.x("xdotool", "getwindowfocus").strip()
         return int(out) if out else None

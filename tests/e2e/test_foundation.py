@@ -2,8 +2,6 @@
 user sees them: the real executable on a real X server, with openbox and with no
 window manager at all."""
 
-import subprocess
-
 import pytest
 
 from conftest import MAIN_CLASS, SCREEN_H, SCREEN_W, wait_until
@@ -53,8 +51,8 @@ def capture_tool_centre(client):
     return (x + width - 1 - 40 + 20, y + 1 + 20)
 
 
-def placement_ini(left, top, width=220, height=240, state=0):
-    return (f"[General]\nVersion=155\nWinState={state}\nWinLeft={left}\nWinTop={top}\n"
+def placement_ini(left, top, width=220, height=240):
+    return (f"[General]\nVersion=155\nWinState=0\nWinLeft={left}\nWinTop={top}\n"
             f"WinWidth={width}\nWinHeight={height}\n")
 
 
@@ -110,6 +108,8 @@ def test_SecondStart_WithOpenbox_ActivatesAndRestoresRunningCopy(openbox_desktop
     for _ in range(ROUNDS):
         desktop.x("xdotool", "windowactivate", str(term))
         assert wait_until(lambda: desktop.active_window() == term, 5), "xterm has no focus"
+        # Even behind the active window, Lumivore stays on top.
+        assert desktop.stacking()[-1] == win
         assert app.wait_exit(app.start()) == SECOND_START_EXIT
         assert wait_until(lambda: desktop.active_window() == win, 5)
 
@@ -178,12 +178,10 @@ def test_Restart_RestoresMovedPosition(desktop, new_copy):
 MAXIMISED = {"_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"}
 
 
-def toggle_maximised(desktop, win):
-    """Double-clicks the title bar, which maximises or restores under openbox."""
-    left, top, width, _ = desktop.outer_geometry(win)
-    title_y = top + desktop.frame_extents(win)[2] // 2
-    desktop.x("xdotool", "mousemove", "--sync", str(left + width // 2), str(title_y),
-              "click", "--repeat", "2", "--delay", "80", "1")
+def set_maximised(desktop, win, on):
+    """Asks the window manager to maximise or restore `win`, as a task bar does."""
+    desktop.x("wmctrl", "-i", "-r", str(win), "-b",
+              ("add" if on else "remove") + ",maximized_vert,maximized_horz")
 
 
 def stored_placement(app):
@@ -208,7 +206,7 @@ def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy
     desktop = openbox_desktop
     app, proc, win = start_in_normal_bounds(desktop, new_copy)
 
-    toggle_maximised(desktop, win)
+    set_maximised(desktop, win, True)
     assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
     assert app.close_with_esc(proc, win) == 0
     assert stored_placement(app) == ["2"] + [str(v) for v in NORMAL]
@@ -226,7 +224,7 @@ def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy
     proc = app.start()
     win = app.wait_window()
     assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
-    toggle_maximised(desktop, win)
+    set_maximised(desktop, win, False)
     assert wait_until(lambda: not MAXIMISED & desktop.net_wm_state(win), 5)
     assert app.wait_outer(win, NORMAL) == NORMAL
     assert app.close_with_esc(proc, win) == 0
@@ -299,7 +297,7 @@ def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_cop
     desktop = openbox_desktop
     app, proc, win = start_in_normal_bounds(desktop, new_copy)
     if minimised_from == "maximised":
-        toggle_maximised(desktop, win)
+        set_maximised(desktop, win, True)
         assert wait_until(lambda: MAXIMISED <= desktop.net_wm_state(win), 5)
 
     desktop.x("xdotool", "windowminimize", str(win))
