@@ -146,6 +146,7 @@ void TLumivoreForm::ReadFirstShowSettings() {
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = 0;
+  pointerFollowsFrame_ = true;
   frameWatch_->start();
   if (placement.state == 2) setWindowState(Qt::WindowMaximized);
   if (placement.state == 1) setWindowState(Qt::WindowMinimized);
@@ -154,9 +155,13 @@ void TLumivoreForm::ReadFirstShowSettings() {
 }
 
 bool TLumivoreForm::WriteAllSettings() {
-  // Record the normal bounds even when the window is minimised or maximised.
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  const QRect normal = (isMaximized() || isMinimized()) ? normalGeometry() : geometry();
+  // Record the normal bounds even when the window is minimised or maximised,
+  // with the frame it has in the normal state.
+  const bool normalState = !isMaximized() && !isMinimized();
+  const QMargins m = !normalState                ? normalMargins_
+                     : windowHandle() != nullptr ? windowHandle()->frameMargins()
+                                                 : QMargins();
+  const QRect normal = normalState ? geometry() : normalGeometry();
   const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
                    normal.bottom() + 1 + m.bottom()};
   const bool ok = SaveFormPlacement(*FIniFile, outer, isMaximized()) && SettingsTable::Write(*this);

@@ -334,7 +334,12 @@ void TLumivoreForm::ApplyOuterBounds() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
-  if (isMaximized()) return;
+  if (isMaximized()) {
+    normalBoundsPending_ = true;
+    return;
+  }
+  normalBoundsPending_ = false;
+  normalMargins_ = m;
   setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
               std::max(1, wantedOuter_.width() - m.left() - m.right()),
               std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
@@ -342,15 +347,33 @@ void TLumivoreForm::ApplyOuterBounds() {
 
 void TLumivoreForm::CheckFrameKnown() {
   // The window manager's frame becomes known only some time after the window
-  // is mapped: correct the bounds and the pointer once it is. Without a
-  // window manager there is no frame and the first placement stands.
+  // is mapped: correct the bounds and the pointer whenever it changes during
+  // the watch, since a frame still being built can show passing margins (and
+  // negative ones, which are no frame at all). Without a window manager there
+  // is no frame and the first placement stands.
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  if (m != assumedMargins_) {
+  const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
+  if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
-    PutPointerOnCaptureTool();
+    if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+  }
+  if (++frameChecks_ >= 50) {
+    pointerFollowsFrame_ = false;
     frameWatch_->stop();
-  } else if (++frameChecks_ >= 50) {
-    frameWatch_->stop();
+  }
+}
+
+void TLumivoreForm::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  // Restored for the first time after starting maximised: the normal bounds
+  // were given before the frame was known, so place them again, and once
+  // more when the window manager has put the normal frame back.
+  if (e->type() == QEvent::WindowStateChange && normalBoundsPending_ &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+    ApplyOuterBounds();
+    pointerFollowsFrame_ = false;
+    frameChecks_ = 0;
+    frameWatch_->start();
   }
 }
 

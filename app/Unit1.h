@@ -195,6 +195,7 @@ class TLumivoreForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  void changeEvent(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   bool event(QEvent* e) override;
@@ -223,6 +224,14 @@ class TLumivoreForm : public QWidget {
   std::unique_ptr<QCursor> captureCursor_;
   Rect wantedOuter_;
   QMargins assumedMargins_;
+  // The frame of the window in its normal state: a maximised window's frame
+  // differs, and the normal bounds are saved with the normal frame.
+  QMargins normalMargins_;
+  // Shown maximised before the frame was known: the normal bounds are placed
+  // again when the window is first restored.
+  bool normalBoundsPending_ = false;
+  // The pointer follows the capture tool while the first placement settles.
+  bool pointerFollowsFrame_ = false;
   QTimer* frameWatch_ = nullptr;
   int frameChecks_ = 0;
 

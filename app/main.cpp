@@ -20,6 +20,9 @@ void ActivateRunningCopy(Platform& platform) {
   if (!main) return;
   if (platform.isIconic(main)) platform.restoreWindow(main);
   platform.activateWindow(platform.lastActivePopup(main));
+  // This copy ends right away, and the X server drops the requests it has not
+  // yet read from a client that has hung up: wait until they were handled.
+  platform.sync();
 }
 
 // Errors that escape an event handler are shown in the standard error box,

@@ -32,11 +32,19 @@ sleep 0.5
 cp "$exe" "$work/lumivore"
 "$work/lumivore" >"$work/lumivore.log" 2>&1 &
 app_pid=$!
-xdotool search --sync --classname --class TLumivoreForm >/dev/null 2>&1 || true
+win=""
+for _ in $(seq 100); do
+  win=$(xdotool search --onlyvisible --class '^TLumivoreForm$' 2>/dev/null | head -n1 || true)
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -n "$win" ] || { echo "Lumivore showed no window; its output:" >&2; cat "$work/lumivore.log" >&2; exit 1; }
 sleep 1
 shot="$out/lumivore-started.png"
 import -window root "$shot"
-echo "Lumivore is running in a virtual display; screenshot: $shot"
+close="$out/lumivore-window.png"
+import -frame -window "$win" "$close"
+echo "Lumivore is running in a virtual display; screenshots: $shot $close"
 if [ -x "$(dirname "$0")/demo-gesture.sh" ]; then
   bash "$(dirname "$0")/demo-gesture.sh" "$out"
 fi

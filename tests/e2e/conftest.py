@@ -1,0 +1,345 @@
+"""Throwaway X desktops and a driver for the real Lumivore executable.
+
+Every desktop is a private Xvfb (with openbox, or with no window manager at
+all); every Lumivore runs from its own copy of the executable in a temporary
+folder, so the lumivore.INI beside it belongs to the test alone. Every wait
+is bounded, and every process started here is stopped by its process group
+when the fixture ends, whether the test passed, failed or timed out.
+"""
+
+import ctypes
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+SCREEN_W, SCREEN_H = 1920, 1080
+MAIN_CLASS = "TLumivoreForm"
+X_TOOL_TIMEOUT = 10  # seconds for one xdotool/xprop/xwininfo call
+
+
+def _die_with_parent():
+    """Runs in the child: if pytest dies (even by SIGKILL), the child gets SIGTERM."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def spawn(cmd, env, log_path, **kwargs):
+    """Starts `cmd` as the leader of a new process group, output to `log_path`."""
+    with open(log_path, "ab") as log:
+        return subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=log,
+                                stderr=subprocess.STDOUT, start_new_session=True,
+                                preexec_fn=_die_with_parent, **kwargs)
+
+
+def stop_group(proc, grace=2.0):
+    """Ends `proc` and everything in its process group; never waits unbounded."""
+    for sig, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, 5.0)):
+        try:
+            os.killpg(proc.pid, sig)
+        except (ProcessLookupError, PermissionError):
+            pass
+        try:
+            proc.wait(wait)
+            return
+        except subprocess.TimeoutExpired:
+            continue
+
+
+def wait_until(probe, timeout, interval=0.05):
+    """Polls `probe` until it returns something truthy or `timeout` seconds pass.
+    Returns the last value, so the caller asserts on what was really seen."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+class Desktop:
+    """One Xvfb 1920x1080 screen, optionally managed by openbox."""
+
+    def __init__(self, wm, workdir):
+        self.wm = wm
+        self.workdir = Path(workdir)
+        self.wm_proc = None
+        self.procs = []  # clients started by tests
+        read_fd, write_fd = os.pipe()
+        try:
+            self.xvfb = spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                               f"{SCREEN_W}x{SCREEN_H}x24", "-nolisten", "tcp", "-noreset"],
+                              os.environ.copy(), self.workdir / "xvfb.log", pass_fds=(write_fd,))
+            os.close(write_fd)
+            write_fd = -1
+            number = b""
+            deadline = time.monotonic() + 15
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                ready, _, _ = select.select([read_fd], [], [], 0.2)
+                if ready:
+                    chunk = os.read(read_fd, 16)
+                    if not chunk:
+                        break
+                    number += chunk
+        finally:
+            os.close(read_fd)
+            if write_fd >= 0:
+                os.close(write_fd)
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display number")
+        self.display = ":" + number.decode().strip()
+        runtime = self.workdir / "runtime"
+        runtime.mkdir(mode=0o700)
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
+                                 "QT_SCALE_FACTOR", "XAUTHORITY")}
+        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private.
+        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime))
+        if wm:
+            self.wm_proc = spawn(["openbox"], self.env, self.workdir / "openbox.log")
+            if not wait_until(lambda: "window id" in self.x("xprop", "-root",
+                                                           "_NET_SUPPORTING_WM_CHECK"), 10):
+                self.stop()
+                raise RuntimeError("openbox did not come up")
+
+    def stop_clients(self):
+        while self.procs:
+            stop_group(self.procs.pop())
+
+    def stop(self):
+        self.stop_clients()
+        if self.wm_proc:
+            stop_group(self.wm_proc)
+        stop_group(self.xvfb)
+
+    def spawn(self, cmd, log_name):
+        proc = spawn(cmd, self.env, self.workdir / log_name)
+        self.procs.append(proc)
+        return proc
+
+    # -- X queries -------------------------------------------------------------------
+
+    def x(self, *cmd):
+        """Runs an X client tool on this display and returns its standard output."""
+        try:
+            done = subprocess.run(cmd, env=self.env, capture_output=True, text=True,
+                                  timeout=X_TOOL_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            return ""
+        return done.stdout
+
+    def search(self, *criteria):
+        """Viewable windows matching xdotool search criteria."""
+        return [int(w) for w in self.x("xdotool", "search", "--onlyvisible", *criteria).split()]
+
+    def main_windows(self):
+        return self.search("--class", f"^{MAIN_CLASS}$")
+
+    def client_geometry(self, win):
+        """Client area (x, y, width, height) in root coordinates."""
+        info = self.x("xwininfo", "-id", str(win))
+        get = lambda name: int(re.search(rf"{name}:\s+(-?\d+)", info).group(1))
+        return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"),
+                get("Height"))
+
+    def map_state(self, win):
+        match = re.search(r"Map State:\s+(\w+)", self.x("xwininfo", "-id", str(win)))
+        return match.group(1) if match else None
+
+    def frame_extents(self, win):
+        """Window manager frame (left, right, top, bottom); zeros without a frame."""
+        match = re.search(r"=\s*(\d+), (\d+), (\d+), (\d+)",
+                          self.x("xprop", "-id", str(win), "_NET_FRAME_EXTENTS"))
+        return tuple(int(v) for v in match.groups()) if match else (0, 0, 0, 0)
+
+    def outer_geometry(self, win):
+        """Outer bounds (left, top, width, height): client area plus frame."""
+        x, y, w, h = self.client_geometry(win)
+        left, right, top, bottom = self.frame_extents(win)
+        return (x - left, y - top, w + left + right, h + top + bottom)
+
+    def net_wm_state(self, win):
+        return set(re.findall(r"_NET_WM_STATE_\w+",
+                              self.x("xprop", "-id", str(win), "_NET_WM_STATE")))
+
+    def wm_class(self, win):
+        return re.findall(r'"([^"]*)"', self.x("xprop", "-id", str(win), "WM_CLASS"))
+
+    def active_window(self):
+        match = re.search(r"# (0x[0-9a-f]+)", self.x("xprop", "-root", "_NET_ACTIVE_WINDOW"))
+        return int(match.group(1), 16) if match else None
+
+    def stacking(self):
+        """Managed clients from bottom to top, as the window manager stacks them."""
+        out = self.x("xprop", "-root", "_NET_CLIENT_LIST_STACKING")
+        return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+    def focus_window(self):
+        out = self.x("xdotool", "getwindowfocus").strip()
+        return int(out) if out else None
+
+    def pointer(self):
+        out = self.x("xdotool", "getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+    def top_level_order(self):
+        """Viewable children of the root, topmost first (without a window manager
+        are the clients themselves)."""
+        out = self.x("xwininfo", "-root", "-children")
+        ids = [int(m, 16) for m in re.findall(r"^\s+(0x[0-9a-f]+)", out, re.M)]
+        return [w for w in ids if self.map_state(w) == "IsViewable"]
+
+    def screenshot(self):
+        """The root window as (width, height, RGB bytes)."""
+        try:
+            ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                                 env=self.env, capture_output=True,
+                                 timeout=X_TOOL_TIMEOUT).stdout
+        except subprocess.TimeoutExpired:
+            return 0, 0, b""
+        parts = ppm.split(maxsplit=4)  # P6, width, height, maximum, pixels
+        if len(parts) < 5 or parts[0] != b"P6" or parts[3] != b"255":
+            return 0, 0, b""
+        return int(parts[1]), int(parts[2]), parts[4]
+
+    # -- input -----------------------------------------------------------------------
+
+    def key(self, win, keysym):
+        """Focuses `win` and types `keysym` through XTEST, as a real keyboard would."""
+        self.x("xdotool", "windowfocus", "--sync", str(win))
+        self.x("xdotool", "key", keysym)
+
+    def start_xterm(self):
+        """An ordinary client window that takes the focus; returns (process, window)."""
+        before = set(self.search("--class", "^XTerm$"))
+        proc = self.spawn(["xterm", "-geometry", "60x10+40+40"], "xterm.log")
+        fresh = wait_until(lambda: set(self.search("--class", "^XTerm$")) - before, 10)
+        assert fresh, "xterm did not show a window"
+        return proc, fresh.pop()
+
+
+class Lumivore:
+    """A private copy of the executable with its own settings file."""
+
+    def __init__(self, desktop, folder, exe):
+        self.desktop = desktop
+        self.folder = Path(folder)
+        self.folder.mkdir(parents=True, exist_ok=True)
+        self.exe = self.folder / "lumivore"
+        shutil.copy2(exe, self.exe)
+        self.ini = self.folder / "lumivore.INI"
+        self.procs = []
+
+    def write_ini(self, content):
+        data = content.encode() if isinstance(content, str) else content
+        self.ini.write_bytes(data)
+
+    def start(self):
+        proc = self.desktop.spawn([str(self.exe)], f"lumivore-{id(self)}-{len(self.procs)}.log")
+        self.procs.append(proc)
+        return proc
+
+    def wait_window(self, timeout=10):
+        """The main window once it is viewable (exactly one may exist)."""
+        found = wait_until(self.desktop.main_windows, timeout)
+        assert len(found) == 1, f"expected one main window, found {found}"
+        return found[0]
+
+    def wait_outer(self, win, expected, timeout=3):
+        """Outer geometry once it equals `expected` (the frame is corrected shortly after
+        mapping), else the last geometry seen."""
+        seen = []
+
+        def probe():
+            seen.append(self.desktop.outer_geometry(win))
+            return seen[-1] == expected
+
+        wait_until(probe, timeout)
+        return seen[-1]
+
+    @staticmethod
+    def wait_exit(proc, timeout=10):
+        """Exit status, or None when the process still runs after `timeout`."""
+        try:
+            return proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def close_with_esc(self, proc, win):
+        self.desktop.key(win, "Escape")
+        return self.wait_exit(proc)
+
+    def read_ini(self):
+        """[(section, key, value)] in file order; bytes that are not UTF-8 are kept as
+        surrogate escapes, and a section line may lack its closing bracket."""
+        entries, section = [], None
+        text = self.ini.read_bytes().decode("utf-8", "surrogateescape")
+        for line in text.splitlines():
+            if line.startswith("["):
+                section = line[1:].split("]", 1)[0]
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                entries.append((section, key, value))
+        return entries
+
+    def ini_values(self):
+        """{(section, key): value}; as in reading, the first occurrence counts."""
+        values = {}
+        for section, key, value in self.read_ini():
+            values.setdefault((section, key), value)
+        return values
+
+    def ini_value(self, section, key):
+        return self.ini_values().get((section, key))
+
+
+@pytest.fixture(scope="module")
+def openbox_desktop(tmp_path_factory):
+    desktop = Desktop(True, tmp_path_factory.mktemp("openbox"))
+    yield desktop
+    desktop.stop()
+
+
+@pytest.fixture(scope="module")
+def bare_desktop(tmp_path_factory):
+    desktop = Desktop(False, tmp_path_factory.mktemp("bare"))
+    yield desktop
+    desktop.stop()
+
+
+@pytest.fixture(scope="module", params=["openbox", "no-wm"])
+def desktop(request):
+    return request.getfixturevalue("openbox_desktop" if request.param == "openbox"
+                                   else "bare_desktop")
+
+
+@pytest.fixture
+def lumivore_exe():
+    exe = os.environ.get("LUMIVORE_EXE")
+    if not exe or not os.access(exe, os.X_OK):
+        pytest.fail("LUMIVORE_EXE must name the built lumivore executable")
+    return exe
+
+
+@pytest.fixture
+def new_copy(lumivore_exe, tmp_path):
+    """Factory of private Lumivore copies on a desktop. Whatever a test started on that
+    desktop is stopped afterwards, so the next test finds a clean screen."""
+    started = []
+
+    def make(desktop, name="app"):
+        copy = Lumivore(desktop, tmp_path / name, lumivore_exe)
+        started.append(desktop)
+        return copy
+
+    yield make
+    for desktop in started:
+        desktop.stop_clients()
