@@ -1,6 +1,6 @@
-#include "imaging/Bitmap.h"
-
 #include <gtest/gtest.h>
+
+#include "imaging/Bitmap.h"
 
 namespace lumivore {
 namespace {
@@ -18,7 +18,11 @@ TEST(Bitmap, AllocateRefusesBadSizesAndKeepsOldContent) {
 }
 
 TEST(Bitmap, StridesArePaddedToFourBytes) {
-  struct Case { int width; PixelFormat f; std::size_t stride; };
+  struct Case {
+    int width;
+    PixelFormat f;
+    std::size_t stride;
+  };
   for (const Case& c : {Case{1, PixelFormat::Indexed1, 4}, Case{33, PixelFormat::Indexed1, 8},
                         Case{9, PixelFormat::Indexed4, 8}, Case{5, PixelFormat::Indexed8, 8},
                         Case{5, PixelFormat::Bgr24, 16}, Case{3, PixelFormat::Bgrx32, 12}}) {
