@@ -1,14 +1,15 @@
 // JPEG through libjpeg-turbo. Library errors longjmp back to the routine that
 // set the jump; every C++ object that must be cleaned up is constructed
 // before setjmp, and only C calls run between setjmp and a possible longjmp.
-#include <jpeglib.h>
-
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "imaging/Codec.h"
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
 
 namespace lumivore::codec {
 namespace {
