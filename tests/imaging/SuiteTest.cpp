@@ -137,7 +137,9 @@ TEST_P(SuiteFile, LoadsAsTheSuiteSays) {
   // We read 8-bit JPEG only: a 12-bit file must be refused cleanly.
   const bool mustFail = row.notes.find("12-bit") != std::string::npos;
   if (row.validity != "valid" || mustFail) {
-    if (mustFail) EXPECT_FALSE(loaded);
+    if (mustFail) {
+      EXPECT_FALSE(loaded);
+    }
     if (!loaded) {
       EXPECT_EQ(bitmap, before) << "a failed load changed the destination";
     } else {

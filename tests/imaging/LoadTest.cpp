@@ -1,0 +1,171 @@
+// Loading: the format comes from the content, failures leave the
+// destination exactly as it was, alpha is dropped keeping stored colours,
+// and only the first frame or page of a file is read.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+
+#include "TestSupport.h"
+#include "imaging/Usr_wic.h"
+
+namespace lumivore {
+namespace {
+
+using test::Bytes;
+
+// A destination with content that a failed load must not change.
+Bitmap Sentinel() {
+  Bitmap b;
+  b.allocate(3, 2, PixelFormat::Indexed8);
+  b.setIndex(1, 1, 200);
+  return b;
+}
+
+void ExpectLoadFailsUntouched(const std::string& path) {
+  Bitmap b = Sentinel();
+  const Bitmap before = b;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(WicLoadImage(path, b)) << path;
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(b, before) << path;
+}
+
+void PutU32(Bytes& d, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+Bytes BmpHeader(std::int32_t width, std::int32_t height, int bits) {
+  Bytes d(54, 0);
+  d[0] = 'B', d[1] = 'M';
+  PutU32(d, 10, 54);
+  PutU32(d, 14, 40);
+  PutU32(d, 18, static_cast<std::uint32_t>(width));
+  PutU32(d, 22, static_cast<std::uint32_t>(height));
+  d[26] = 1, d[28] = static_cast<std::uint8_t>(bits);
+  return d;
+}
+
+TEST(Load, BadInputFailsAndKeepsDestination) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.file("text.png"), Bytes{'h', 'e', 'l', 'l', 'o'});
+  test::WriteFile(dir.file("empty.bmp"), Bytes{});
+  Bytes giant = BmpHeader(30000, 30000, 24);  // 2.7 GB of pixels from 54 bytes
+  giant.resize(1000, 0);
+  test::WriteFile(dir.file("giant.bmp"), giant);
+  Bytes edge = BmpHeader(32768, 21846, 24);  // 3 x W x H just above 2^31
+  edge.resize(1000, 0);
+  test::WriteFile(dir.file("edge.bmp"), edge);
+  Bytes zero = BmpHeader(0, 10, 24);
+  test::WriteFile(dir.file("zero.bmp"), zero);
+  Bytes truncated = BmpHeader(10, 10, 24);
+  truncated.resize(54 + 100, 0);
+  test::WriteFile(dir.file("truncated.bmp"), truncated);
+  ::mkdir(dir.file("folder.png").c_str(), 0755);
+  // A real PNG cut in half.
+  ASSERT_TRUE(WicSaveImage(dir.file("whole.png"), test::MakePattern(64, 64), 100, 0, 0));
+  Bytes half = *test::ReadFile(dir.file("whole.png"));
+  half.resize(half.size() / 2);
+  test::WriteFile(dir.file("half.png"), half);
+  // A real JPEG cut inside its header.
+  ASSERT_TRUE(WicSaveImage(dir.file("whole.jpg"), test::MakePattern(64, 64), 90, 0, 0));
+  Bytes jpegHead = *test::ReadFile(dir.file("whole.jpg"));
+  jpegHead.resize(100);
+  test::WriteFile(dir.file("head.jpg"), jpegHead);
+
+  for (const char* name : {"text.png", "empty.bmp", "giant.bmp", "edge.bmp", "zero.bmp",
+                           "truncated.bmp", "folder.png", "half.png", "head.jpg", "missing.png"}) {
+    ExpectLoadFailsUntouched(dir.file(name));
+  }
+  ExpectLoadFailsUntouched("");
+}
+
+TEST(Load, FormatComesFromContentNotName) {
+  test::ScratchDir dir;
+  const Bitmap source = test::MakePattern(20, 10);
+  ASSERT_TRUE(WicSaveImage(dir.file("a.png"), source, 100, 0, 0));
+  ASSERT_EQ(::rename(dir.file("a.png").c_str(), dir.file("a.jpg").c_str()), 0);
+  Bitmap loaded;
+  ASSERT_TRUE(WicLoadImage(dir.file("a.jpg"), loaded));
+  EXPECT_EQ(loaded, source);
+}
+
+TEST(Load, TransparentPngKeepsStoredColours) {
+  test::ScratchDir dir;
+  const std::string path = dir.file("alpha.png");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, 4, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_byte row[16] = {200, 10, 20, 0, 30, 220, 40, 0, 50, 60, 240, 128, 1, 2, 3, 255};
+  png_write_row(png, row);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+
+  Bitmap b;
+  ASSERT_TRUE(WicLoadImage(path, b));
+  EXPECT_EQ(b.format(), PixelFormat::Bgr24);
+  EXPECT_EQ(b.pixel(0, 0), MakeRgb(200, 10, 20));  // fully transparent, colour kept
+  EXPECT_EQ(b.pixel(1, 0), MakeRgb(30, 220, 40));
+  EXPECT_EQ(b.pixel(2, 0), MakeRgb(50, 60, 240));  // half transparent, not blended
+  EXPECT_EQ(b.pixel(3, 0), MakeRgb(1, 2, 3));
+}
+
+TEST(Load, AnimatedGifGivesFirstFrame) {
+  test::ScratchDir dir;
+  const std::string path = dir.file("anim.gif");
+  int error = 0;
+  GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+  ASSERT_NE(gif, nullptr);
+  GifColorType colours[4] = {{255, 0, 0}, {0, 0, 255}, {0, 255, 0}, {9, 9, 9}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifSetGifVersion(gif, true);
+  ASSERT_EQ(EGifPutScreenDesc(gif, 6, 4, 2, 0, map), GIF_OK);
+  for (GifPixelType index : {GifPixelType{0}, GifPixelType{1}}) {  // red frame, then blue
+    ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, 6, 4, false, nullptr), GIF_OK);
+    GifPixelType line[6] = {index, index, index, index, index, index};
+    for (int y = 0; y < 4; ++y) ASSERT_EQ(EGifPutLine(gif, line, 6), GIF_OK);
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+
+  Bitmap b;
+  ASSERT_TRUE(WicLoadImage(path, b));
+  EXPECT_EQ(b.width(), 6);
+  EXPECT_EQ(b.pixel(5, 3), MakeRgb(255, 0, 0));
+}
+
+TEST(Load, MultiPageTiffGivesFirstPage) {
+  test::ScratchDir dir;
+  const std::string path = dir.file("pages.tif");
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  for (int page = 0; page < 2; ++page) {
+    const int width = page == 0 ? 5 : 9;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    std::vector<std::uint8_t> row(3 * width);
+    for (int x = 0; x < width; ++x) row[3 * x + page] = 255;  // page 0 red, page 1 green
+    for (int y = 0; y < 3; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+    TIFFWriteDirectory(tif);
+  }
+  TIFFClose(tif);
+
+  Bitmap b;
+  ASSERT_TRUE(WicLoadImage(path, b));
+  EXPECT_EQ(b.width(), 5);
+  EXPECT_EQ(b.pixel(4, 2), MakeRgb(255, 0, 0));
+}
+
+}  // namespace
+}  // namespace lumivore
