@@ -1,5 +1,14 @@
 // JPEG XR (HD Photo, ".HDP"/".WDP") through jxrlib.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -76,7 +85,7 @@ struct EncoderGuard {
 
 }  // namespace
 
-bool DecodeJxr(ByteView in, Bitmap& out) {
+static bool DecodeInThisProcess(ByteView in, Bitmap& out) {
   DecoderGuard g;
   if (Failed(CreateWS_Memory(&g.stream, const_cast<std::uint8_t*>(in.data), in.size))) return false;
   if (Failed(PKImageDecode_Create_WMP(&g.decoder))) return false;
@@ -113,6 +122,12 @@ bool DecodeJxr(ByteView in, Bitmap& out) {
   std::vector<std::uint8_t> pixels(stride * rows);
   PKRect rect = {0, 0, width, height};
   if (Failed(g.converter->Copy(g.converter, &rect, pixels.data(), static_cast<U32>(stride)))) {
+    // jxrlib frees its decoding contexts only after a complete decode; when
+    // the data breaks off part way they would leak.
+    for (CTXSTRCODEC* context : {&g.decoder->WMP.ctxSC, &g.decoder->WMP.ctxSC_Alpha}) {
+      if (*context) ImageStrDecTerm(*context);
+      *context = nullptr;
+    }
     return false;
   }
   Bitmap bitmap;
@@ -126,6 +141,113 @@ bool DecodeJxr(ByteView in, Bitmap& out) {
   }
   out = std::move(bitmap);
   return true;
+}
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n, size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Reads exactly `size` bytes unless the writer dies or the deadline passes.
+bool ReadAll(int fd, void* data, std::size_t size, std::chrono::steady_clock::time_point deadline) {
+  auto* p = static_cast<std::uint8_t*>(data);
+  while (size > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    const ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n, size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The child: decode, send width, height and the rows, and leave without
+// running any of the parent's exit handlers.
+[[noreturn]] void DecodeInChild(ByteView in, int fd) {
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) ::dup2(null, STDOUT_FILENO), ::dup2(null, STDERR_FILENO);
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  bool ok = false;
+  try {
+    Bitmap bitmap;
+    if (DecodeInThisProcess(in, bitmap)) {
+      const std::int32_t size[2] = {bitmap.width(), bitmap.height()};
+      ok = WriteAll(fd, size, sizeof size);
+      for (int y = 0; ok && y < bitmap.height(); ++y) {
+        ok = WriteAll(fd, bitmap.row(y), 3 * std::size_t(bitmap.width()));
+      }
+    }
+  } catch (...) {
+  }
+  ::_exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+// jxrlib stops the whole process with assert() on some malformed files, so
+// it runs in a short-lived child process that hands back the pixels through
+// a pipe; a child that dies or takes too long is a failed load.
+bool DecodeJxr(ByteView in, Bitmap& out) {
+  constexpr auto kTimeLimit = std::chrono::seconds(30);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  Fd readEnd(fds[0]), writeEnd(fds[1]);
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) DecodeInChild(in, writeEnd.get());
+  writeEnd.reset();
+  const auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+  bool ok = false;
+  try {
+    std::int32_t size[2] = {0, 0};
+    Bitmap bitmap;
+    ok = ReadAll(readEnd.get(), size, sizeof size, deadline) &&
+         PictureSizeAllowed(size[0], size[1]) &&
+         bitmap.allocate(size[0], size[1], PixelFormat::Bgr24);
+    for (int y = 0; ok && y < size[1]; ++y) {
+      ok = ReadAll(readEnd.get(), bitmap.row(y), 3 * std::size_t(size[0]), deadline);
+    }
+    if (ok) out = std::move(bitmap);
+  } catch (...) {
+    ok = false;
+  }
+  readEnd.reset();
+  int status = 0;
+  if (!ok) ::kill(child, SIGKILL);
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool EncodeJxr(const Bitmap& bitmap, const EncodeOptions& options, Bytes& out) {
