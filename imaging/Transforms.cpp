@@ -2,8 +2,10 @@
 // builds its result in a fresh bitmap and moves it into place only on
 // success, so a failure leaves the result bitmap as it was.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "imaging/Codec.h"
@@ -127,55 +129,98 @@ void ScaleNearest(const Bitmap& src, Bitmap& dst) {
   }
 }
 
+// Horizontal pass of one row; Taps > 0 fixes the tap count at compile time
+// so the common two- and four-tap kernels unroll.
+template <int Taps>
 void FilterRow(const std::uint8_t* s, int* d, const FilterTable& t, int width) {
-  const int taps = t.taps;
-  for (int x = 0; x < width; ++x, d += 3) {
-    const int* w = t.weights.data() + std::size_t(x) * taps;
+  const int taps = Taps > 0 ? Taps : t.taps;
+  const int half = 1 << (kMidShift - 1);
+  const int* w = t.weights.data();
+  for (int x = 0; x < width; ++x, d += 3, w += taps) {
     const std::uint8_t* p = s + 3 * t.start[x];
-    int b = 0, g = 0, r = 0;
+    int b = half, g = half, r = half;
     for (int k = 0; k < taps; ++k, p += 3) {
       b += w[k] * p[0], g += w[k] * p[1], r += w[k] * p[2];
     }
-    const int half = 1 << (kMidShift - 1);
-    d[0] = (b + half) >> kMidShift, d[1] = (g + half) >> kMidShift, d[2] = (r + half) >> kMidShift;
+    d[0] = b >> kMidShift, d[1] = g >> kMidShift, d[2] = r >> kMidShift;
   }
 }
 
 std::uint8_t Clamp8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Separable resampling: each source row is filtered horizontally once into a
-// small ring of rows, and output rows blend the ring vertically.
-void ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
-  const int dw = dst.width(), dh = dst.height();
-  const FilterTable h = MakeTable(src.width(), dw, kernel);
-  const FilterTable v = MakeTable(src.height(), dh, kernel);
+template <int Taps>
+void BlendRows(const int* const* rows, const int* w, std::uint8_t* d, std::size_t count, int taps) {
+  if constexpr (Taps > 0) taps = Taps;
+  constexpr int shift = kWeightBits + 8;
+  for (std::size_t i = 0; i < count; ++i) {
+    int sum = 1 << (shift - 1);
+    for (int k = 0; k < taps; ++k) sum += w[k] * rows[k][i];
+    d[i] = Clamp8(sum >> shift);
+  }
+}
+
+// Separable resampling of output rows [yBegin, yEnd): each source row is
+// filtered horizontally once into a small ring of rows, and output rows
+// blend the ring vertically.
+void ScaleRows(const Bitmap& src, Bitmap& dst, const FilterTable& h, const FilterTable& v,
+               int yBegin, int yEnd) {
+  const int dw = dst.width();
   const int ringRows = v.taps;
   const std::size_t rowInts = 3 * std::size_t(dw);
   std::vector<int> ring(rowInts * ringRows);
   std::vector<int> ringSource(ringRows, -1);
   std::vector<const int*> rows(ringRows);
-  const int shift = kWeightBits + 8;
-  const int half = 1 << (shift - 1);
-  for (int y = 0; y < dh; ++y) {
-    const int first = v.start[y];
+  const auto filter = h.taps == 2 ? FilterRow<2> : h.taps == 4 ? FilterRow<4> : FilterRow<0>;
+  const auto blend = v.taps == 2 ? BlendRows<2> : v.taps == 4 ? BlendRows<4> : BlendRows<0>;
+  for (int y = yBegin; y < yEnd; ++y) {
     for (int k = 0; k < v.taps; ++k) {
-      const int sy = first + k;
+      const int sy = v.start[y] + k;
       const int slot = sy % ringRows;
       int* buffer = ring.data() + rowInts * slot;
       if (ringSource[slot] != sy) {
-        FilterRow(src.row(sy), buffer, h, dw);
+        filter(src.row(sy), buffer, h, dw);
         ringSource[slot] = sy;
       }
       rows[k] = buffer;
     }
-    const int* w = v.weights.data() + std::size_t(y) * v.taps;
-    std::uint8_t* d = dst.row(y);
-    for (std::size_t i = 0; i < rowInts; ++i) {
-      int sum = half;
-      for (int k = 0; k < v.taps; ++k) sum += w[k] * rows[k][i];
-      d[i] = Clamp8(sum >> shift);
+    blend(rows.data(), v.weights.data() + std::size_t(y) * v.taps, dst.row(y), rowInts, v.taps);
+  }
+}
+
+// Splits the output rows over the processor's cores when the picture is
+// big enough to repay starting threads. False when any band failed (memory).
+template <typename Work>
+bool ForRowBands(int rows, std::size_t pixels, Work work) {
+  std::atomic<bool> failed{false};
+  const auto band = [&](int begin, int end) {
+    try {
+      work(begin, end);
+    } catch (...) {
+      failed = true;
+    }
+  };
+  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+  const int bands = pixels < (1u << 18) ? 1 : static_cast<int>(std::min<unsigned>(cores, rows));
+  std::vector<std::thread> threads;
+  threads.reserve(bands);
+  for (int i = 1; i < bands; ++i) {
+    const int begin = rows * i / bands, end = rows * (i + 1) / bands;
+    try {
+      threads.emplace_back(band, begin, end);
+    } catch (...) {
+      band(begin, end);  // no thread to be had: do it here
     }
   }
+  band(0, rows / bands);
+  for (auto& t : threads) t.join();
+  return !failed;
+}
+
+bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
+  const FilterTable h = MakeTable(src.width(), dst.width(), kernel);
+  const FilterTable v = MakeTable(src.height(), dst.height(), kernel);
+  return ForRowBands(dst.height(), std::size_t(dst.width()) * dst.height(),
+                     [&](int begin, int end) { ScaleRows(src, dst, h, v, begin, end); });
 }
 
 // ------------------------------------------------------ flipping, rotating
@@ -222,20 +267,22 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
     Bitmap result;
     if (!result.allocate(static_cast<int>(w), static_cast<int>(h), PixelFormat::Bgr24))
       return false;
+    bool ok = true;
     switch (mode) {
       case 1:
-        ScaleSeparable(source, result, Kernel::Linear);
+        ok = ScaleSeparable(source, result, Kernel::Linear);
         break;
       case 2:
-        ScaleSeparable(source, result, Kernel::Cubic);
+        ok = ScaleSeparable(source, result, Kernel::Cubic);
         break;
       case 3:
-        ScaleSeparable(source, result, Kernel::Area);
+        ok = ScaleSeparable(source, result, Kernel::Area);
         break;
       default:
         ScaleNearest(source, result);
         break;
     }
+    if (!ok) return false;
     destination = std::move(result);
     return true;
   } catch (...) {
