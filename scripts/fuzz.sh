@@ -2,9 +2,16 @@
 # Builds the image-loader fuzz target with clang (libFuzzer + ASan + UBSan)
 # into build-fuzz/, replays the seed corpus, then fuzzes for a short while.
 # Exits non-zero on any crash, leak, sanitizer report or broken promise.
-# LUMIVORE_FUZZ_SECONDS sets the fuzzing time (default 50).
+# LUMIVORE_FUZZ_SECONDS sets the fuzzing time (default 50). First, the
+# imaging tests run once under ASan/UBSan (scripts/asan-imaging.sh) unless
+# LUMIVORE_ASAN_SWEEP=0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${LUMIVORE_ASAN_SWEEP:-1}" != 0 ]; then
+  echo "fuzz: imaging tests under ASan/UBSan" >&2
+  bash scripts/asan-imaging.sh >&2
+fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DLUMIVORE_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
