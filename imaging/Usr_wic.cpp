@@ -113,6 +113,9 @@ float QualityOption(int quality) {
 
 }  // namespace
 
+// A file loads as its first frame or page. None of the decoders used here
+// offers a preview picture distinct from the image (an EXIF thumbnail in a
+// JPEG is metadata, not a preview), so there is no preview to prefer.
 bool WicLoadImage(const std::string& fileName, Bitmap& bitmap) {
   try {
     codec::Bytes data;

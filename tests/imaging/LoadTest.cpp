@@ -7,8 +7,15 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "TestSupport.h"
 #include "imaging/Usr_wic.h"
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
 
 namespace lumivore {
 namespace {
@@ -137,6 +144,55 @@ TEST(Load, TransparentPngKeepsStoredColours) {
   EXPECT_EQ(b.pixel(1, 0), MakeRgb(30, 220, 40));
   EXPECT_EQ(b.pixel(2, 0), MakeRgb(50, 60, 240));  // half transparent, not blended
   EXPECT_EQ(b.pixel(3, 0), MakeRgb(1, 2, 3));
+}
+
+TEST(Load, CmykJpegIsConvertedToRgb) {
+  // Written with libjpeg as Adobe CMYK (stored inverted: 255 = no ink), the
+  // form print and layout programs produce. Quadrants: magenta ink only,
+  // cyan ink only, no ink, full black.
+  const std::uint8_t quadrants[4][4] = {
+      {255, 0, 255, 255}, {0, 255, 255, 255}, {255, 255, 255, 255}, {255, 255, 255, 0}};
+  const Rgb expected[4] = {MakeRgb(255, 0, 255), MakeRgb(0, 255, 255), MakeRgb(255, 255, 255),
+                           MakeRgb(0, 0, 0)};
+  constexpr int kSize = 32;
+  std::vector<std::uint8_t> pixels(kSize * kSize * 4);
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      std::memcpy(&pixels[(y * kSize + x) * 4], quadrants[(y / 16) * 2 + x / 16], 4);
+    }
+  }
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = info.image_height = kSize;
+  info.input_components = 4;
+  info.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < kSize) {
+    JSAMPROW row = &pixels[info.next_scanline * kSize * 4];
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  const Bytes file(buffer, buffer + size);
+  std::free(buffer);
+
+  test::ScratchDir dir;
+  ASSERT_TRUE(test::WriteFile(dir.file("cmyk.jpg"), file));
+  Bitmap b;
+  ASSERT_TRUE(WicLoadImage(dir.file("cmyk.jpg"), b));
+  for (int q = 0; q < 4; ++q) {
+    const Rgb c = b.pixel((q % 2) * 16 + 8, (q / 2) * 16 + 8);  // centre of the quadrant
+    EXPECT_NEAR(RedOf(c), RedOf(expected[q]), 3) << q;
+    EXPECT_NEAR(GreenOf(c), GreenOf(expected[q]), 3) << q;
+    EXPECT_NEAR(BlueOf(c), BlueOf(expected[q]), 3) << q;
+  }
 }
 
 TEST(Load, AnimatedGifGivesFirstFrame) {
