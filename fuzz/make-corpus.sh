@@ -54,6 +54,7 @@ c "$base" \( "$base" -negate \) "$out/pages.tif"
 c "$base" -quality 70 "$out/lossy.webp"
 c "$base" -define webp:lossless=true "$out/lossless.webp"
 c "$alpha" -quality 70 "$out/alpha.webp"
+c -delay 10 "$base" \( "$base" -negate \) -quality 70 "$out/animated.webp"
 
 c "$base" -type truecolor "BMP3:$tmp/jxr-in.bmp"
 JxrEncApp -i "$tmp/jxr-in.bmp" -o "$out/lossless.jxr" >/dev/null 2>&1

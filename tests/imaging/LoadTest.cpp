@@ -6,6 +6,8 @@
 #include <png.h>
 #include <sys/stat.h>
 #include <tiffio.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -216,6 +218,40 @@ TEST(Load, AnimatedGifGivesFirstFrame) {
   Bitmap b;
   ASSERT_TRUE(WicLoadImage(path, b));
   EXPECT_EQ(b.width(), 6);
+  EXPECT_EQ(b.pixel(5, 3), MakeRgb(255, 0, 0));
+}
+
+TEST(Load, AnimatedWebpGivesFirstFrame) {
+  WebPAnimEncoderOptions options;
+  ASSERT_TRUE(WebPAnimEncoderOptionsInit(&options));
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(6, 4, &options);
+  ASSERT_NE(encoder, nullptr);
+  WebPConfig config;
+  WebPConfigInit(&config);
+  config.lossless = 1;
+  for (int frame = 0; frame < 2; ++frame) {  // red, then blue
+    WebPPicture picture;
+    WebPPictureInit(&picture);
+    picture.width = 6, picture.height = 4, picture.use_argb = 1;
+    ASSERT_TRUE(WebPPictureAlloc(&picture));
+    for (int i = 0; i < 24; ++i) picture.argb[i] = frame == 0 ? 0xFFFF0000u : 0xFF0000FFu;
+    EXPECT_TRUE(WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config));
+    WebPPictureFree(&picture);
+  }
+  WebPAnimEncoderAdd(encoder, nullptr, 200, nullptr);
+  WebPData data;
+  WebPDataInit(&data);
+  ASSERT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
+  const Bytes file(data.bytes, data.bytes + data.size);
+  WebPDataClear(&data);
+  WebPAnimEncoderDelete(encoder);
+
+  test::ScratchDir dir;
+  ASSERT_TRUE(test::WriteFile(dir.file("anim.webp"), file));
+  Bitmap b;
+  ASSERT_TRUE(WicLoadImage(dir.file("anim.webp"), b));
+  EXPECT_EQ(b.width(), 6);
+  EXPECT_EQ(b.height(), 4);
   EXPECT_EQ(b.pixel(5, 3), MakeRgb(255, 0, 0));
 }
 
