@@ -74,7 +74,8 @@ bool WriteAll(int fd, const Bytes& data) {
 
 bool ReadWholeFile(const std::string& path, Bytes& out) {
   if (path.empty()) return false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a named pipe must not wait for a writer.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -99,6 +100,9 @@ bool WriteFileAtomically(const std::string& path, const Bytes& data) {
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists && !S_ISREG(existing.st_mode)) return false;  // a folder, device or pipe
+  // Replacing goes through the folder, so a read-only file would be replaced
+  // although it could not be written: refuse, as writing it in place would.
+  if (exists && ::access(target.c_str(), W_OK) != 0) return false;
 
   // The temporary file lives in the target's folder so that rename() is an
   // atomic replacement on the same file system. O_EXCL makes sure we never

@@ -72,6 +72,7 @@ TEST(Load, BadInputFailsAndKeepsDestination) {
   truncated.resize(54 + 100, 0);
   test::WriteFile(dir.file("truncated.bmp"), truncated);
   ::mkdir(dir.file("folder.png").c_str(), 0755);
+  ::mkfifo(dir.file("pipe.png").c_str(), 0644);  // must not wait for a writer
   // A real PNG cut in half.
   ASSERT_TRUE(WicSaveImage(dir.file("whole.png"), test::MakePattern(64, 64), 100, 0, 0));
   Bytes half = *test::ReadFile(dir.file("whole.png"));
@@ -83,8 +84,9 @@ TEST(Load, BadInputFailsAndKeepsDestination) {
   jpegHead.resize(100);
   test::WriteFile(dir.file("head.jpg"), jpegHead);
 
-  for (const char* name : {"text.png", "empty.bmp", "giant.bmp", "edge.bmp", "zero.bmp",
-                           "truncated.bmp", "folder.png", "half.png", "head.jpg", "missing.png"}) {
+  for (const char* name :
+       {"text.png", "empty.bmp", "giant.bmp", "edge.bmp", "zero.bmp", "truncated.bmp", "folder.png",
+        "pipe.png", "half.png", "head.jpg", "missing.png"}) {
     ExpectLoadFailsUntouched(dir.file(name));
   }
   ExpectLoadFailsUntouched("");

@@ -475,6 +475,16 @@ TEST(Save, UnwritableFolderFailsCleanly) {
   EXPECT_TRUE(test::ListDir(folder).empty());
 }
 
+TEST(Save, ReadOnlyFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  test::ScratchDir dir;
+  const std::string path = dir.file("locked.png");
+  ASSERT_TRUE(test::WriteFile(path, {7, 7}));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_FALSE(WicSaveImage(path, test::MakePattern(8, 8), 100, 0, 0));
+  EXPECT_EQ(test::ReadFile(path), (Bytes{7, 7}));
+}
+
 TEST(Save, MissingFolderFails) {
   test::ScratchDir dir;
   EXPECT_FALSE(WicSaveImage(dir.file("no/such/a.png"), test::MakePattern(8, 8), 100, 0, 0));
