@@ -14,6 +14,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
   # tests, fuzzing and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  libvips-dev libmagick++-dev
   python3 python3-pytest python3-pytest-timeout
   # the virtual desktop and the real clients the end-to-end tests drive
   xvfb openbox xterm x11-apps x11-utils x11-xserver-utils xdotool wmctrl xclip imagemagick

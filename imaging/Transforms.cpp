@@ -1,0 +1,415 @@
+// Scaling, flipping/rotating and grey conversion of bitmaps. Every routine
+// builds its result in a fresh bitmap and moves it into place only on
+// success, so a failure leaves the result bitmap as it was.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "imaging/Codec.h"
+#include "imaging/Usr_wic.h"
+
+namespace lumivore {
+namespace {
+
+bool ResultSizeAllowed(long long width, long long height) {
+  return width > 0 && height > 0 && 3 * width * height < (1LL << 31);
+}
+
+// Makes a bitmap 24-bit in place; false when that was impossible.
+bool MakeBgr24(Bitmap& bitmap) {
+  if (bitmap.empty()) return false;
+  bitmap.convertTo24();
+  return bitmap.format() == PixelFormat::Bgr24;
+}
+
+// ---------------------------------------------------------------- scaling
+
+constexpr int kWeightBits = 14;
+constexpr int kWeightOne = 1 << kWeightBits;
+// Horizontal results keep 8 bits below the integer grey level.
+constexpr int kMidShift = kWeightBits - 8;
+
+enum class Kernel { Linear, Cubic, Area };
+
+// For each output position, the first source index and `taps` fixed-point
+// weights (zero-padded), summing to exactly kWeightOne. Indices outside the
+// source fold onto the edge pixel.
+struct FilterTable {
+  int taps = 0;
+  std::vector<int> start;
+  std::vector<int> weights;  // taps entries per output
+};
+
+double Cubic(double x) {  // Catmull-Rom (a = -0.5)
+  x = std::fabs(x);
+  if (x < 1.0) return (1.5 * x - 2.5) * x * x + 1.0;
+  if (x < 2.0) return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+  return 0.0;
+}
+
+FilterTable MakeTable(int source, int dest, Kernel kernel) {
+  const double scale = double(source) / dest;
+  std::vector<std::vector<std::pair<int, double>>> all(dest);
+  FilterTable t;
+  t.taps = 1;
+  t.start.resize(dest);
+  for (int i = 0; i < dest; ++i) {
+    auto& contributions = all[i];
+    if (kernel == Kernel::Area) {
+      // Fant: the share of each source pixel in the output pixel's footprint.
+      const double lo = i * scale, hi = (i + 1) * scale;
+      for (int j = int(std::floor(lo)); j < hi && j < source; ++j) {
+        const double overlap = std::min(hi, j + 1.0) - std::max(lo, double(j));
+        if (overlap > 1e-9) contributions.push_back({j, overlap});
+      }
+      if (contributions.empty()) contributions.push_back({std::min(int(lo), source - 1), 1.0});
+    } else {
+      const double centre = (i + 0.5) * scale - 0.5;
+      const int base = int(std::floor(centre));
+      const double f = centre - base;
+      if (kernel == Kernel::Linear) {
+        contributions = {{base, 1.0 - f}, {base + 1, f}};
+      } else {
+        for (int k = -1; k <= 2; ++k) contributions.push_back({base + k, Cubic(k - f)});
+      }
+    }
+    int first = source - 1, last = 0;
+    for (auto& [index, w] : contributions) {
+      index = std::clamp(index, 0, source - 1);
+      first = std::min(first, index), last = std::max(last, index);
+    }
+    t.start[i] = first;
+    t.taps = std::max(t.taps, last - first + 1);
+  }
+  // Every row of weights is t.taps wide and starts early enough to stay
+  // inside the source; weights sum to kWeightOne exactly.
+  t.weights.assign(std::size_t(dest) * t.taps, 0);
+  std::vector<double> w(t.taps);
+  for (int i = 0; i < dest; ++i) {
+    t.start[i] = std::min(t.start[i], source - t.taps);
+    std::fill(w.begin(), w.end(), 0.0);
+    double sum = 0.0;
+    for (const auto& [index, weight] : all[i]) w[index - t.start[i]] += weight, sum += weight;
+    int* row = t.weights.data() + std::size_t(i) * t.taps;
+    int total = 0, biggest = 0;
+    for (int k = 0; k < t.taps; ++k) {
+      row[k] = static_cast<int>(std::lround(w[k] / sum * kWeightOne));
+      total += row[k];
+      if (std::abs(row[k]) > std::abs(row[biggest])) biggest = k;
+    }
+    row[biggest] += kWeightOne - total;
+  }
+  return t;
+}
+
+void ScaleNearest(const Bitmap& src, Bitmap& dst) {
+  const int dw = dst.width(), dh = dst.height();
+  std::vector<int> xOffset(dw);
+  for (int x = 0; x < dw; ++x) {
+    const int sx = std::min(int((x + 0.5) * src.width() / dw), src.width() - 1);
+    xOffset[x] = 3 * sx;
+  }
+  int previous = -1;
+  for (int y = 0; y < dh; ++y) {
+    const int sy = std::min(int((y + 0.5) * src.height() / dh), src.height() - 1);
+    std::uint8_t* d = dst.row(y);
+    if (sy == previous) {
+      std::memcpy(d, dst.row(y - 1), 3 * std::size_t(dw));
+      continue;
+    }
+    const std::uint8_t* s = src.row(sy);
+    for (int x = 0; x < dw; ++x, d += 3) {
+      const std::uint8_t* p = s + xOffset[x];
+      d[0] = p[0], d[1] = p[1], d[2] = p[2];
+    }
+    previous = sy;
+  }
+}
+
+// Horizontal pass of one row; Taps > 0 fixes the tap count at compile time
+// so the common two- and four-tap kernels unroll.
+template <int Taps>
+void FilterRow(const std::uint8_t* s, int* d, const FilterTable& t, int width) {
+  const int taps = Taps > 0 ? Taps : t.taps;
+  const int half = 1 << (kMidShift - 1);
+  const int* w = t.weights.data();
+  for (int x = 0; x < width; ++x, d += 3, w += taps) {
+    const std::uint8_t* p = s + 3 * t.start[x];
+    int b = half, g = half, r = half;
+    for (int k = 0; k < taps; ++k, p += 3) {
+      b += w[k] * p[0], g += w[k] * p[1], r += w[k] * p[2];
+    }
+    d[0] = b >> kMidShift, d[1] = g >> kMidShift, d[2] = r >> kMidShift;
+  }
+}
+
+std::uint8_t Clamp8(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+template <int Taps>
+void BlendRows(const int* const* rows, const int* w, std::uint8_t* d, std::size_t count, int taps) {
+  if constexpr (Taps > 0) taps = Taps;
+  constexpr int shift = kWeightBits + 8;
+  for (std::size_t i = 0; i < count; ++i) {
+    int sum = 1 << (shift - 1);
+    for (int k = 0; k < taps; ++k) sum += w[k] * rows[k][i];
+    d[i] = Clamp8(sum >> shift);
+  }
+}
+
+// Separable resampling of output rows [yBegin, yEnd): each source row is
+// filtered horizontally once into a small ring of rows, and output rows
+// blend the ring vertically.
+void ScaleRows(const Bitmap& src, Bitmap& dst, const FilterTable& h, const FilterTable& v,
+               int yBegin, int yEnd) {
+  const int dw = dst.width();
+  const int ringRows = v.taps;
+  const std::size_t rowInts = 3 * std::size_t(dw);
+  std::vector<int> ring(rowInts * ringRows);
+  std::vector<int> ringSource(ringRows, -1);
+  std::vector<const int*> rows(ringRows);
+  const auto filter = h.taps == 2 ? FilterRow<2> : h.taps == 4 ? FilterRow<4> : FilterRow<0>;
+  const auto blend = v.taps == 2 ? BlendRows<2> : v.taps == 4 ? BlendRows<4> : BlendRows<0>;
+  for (int y = yBegin; y < yEnd; ++y) {
+    for (int k = 0; k < v.taps; ++k) {
+      const int sy = v.start[y] + k;
+      const int slot = sy % ringRows;
+      int* buffer = ring.data() + rowInts * slot;
+      if (ringSource[slot] != sy) {
+        filter(src.row(sy), buffer, h, dw);
+        ringSource[slot] = sy;
+      }
+      rows[k] = buffer;
+    }
+    blend(rows.data(), v.weights.data() + std::size_t(y) * v.taps, dst.row(y), rowInts, v.taps);
+  }
+}
+
+// Vertical pass of one output row straight from the source rows: the bytes
+// are contiguous, so the compiler vectorises the loop.
+template <int Taps>
+void BlendSourceRows(const std::uint8_t* const* rows, const int* w, int* d, std::size_t count,
+                     int taps) {
+  if constexpr (Taps > 0) taps = Taps;
+  const int half = 1 << (kMidShift - 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    int sum = half;
+    for (int k = 0; k < taps; ++k) sum += w[k] * rows[k][i];
+    d[i] = sum >> kMidShift;
+  }
+}
+
+template <int Taps>
+void FilterMidRow(const int* s, std::uint8_t* d, const FilterTable& t, int width) {
+  const int taps = Taps > 0 ? Taps : t.taps;
+  constexpr int shift = kWeightBits + 8;
+  const int* w = t.weights.data();
+  for (int x = 0; x < width; ++x, d += 3, w += taps) {
+    const int* p = s + 3 * t.start[x];
+    int b = 1 << (shift - 1), g = b, r = b;
+    for (int k = 0; k < taps; ++k, p += 3) {
+      b += w[k] * p[0], g += w[k] * p[1], r += w[k] * p[2];
+    }
+    d[0] = Clamp8(b >> shift), d[1] = Clamp8(g >> shift), d[2] = Clamp8(r >> shift);
+  }
+}
+
+// When the height shrinks, blending rows first means the (scalar)
+// horizontal pass runs once per output row instead of once per source row.
+void ShrinkRows(const Bitmap& src, Bitmap& dst, const FilterTable& h, const FilterTable& v,
+                int yBegin, int yEnd) {
+  std::vector<int> mid(3 * std::size_t(src.width()));
+  std::vector<const std::uint8_t*> rows(v.taps);
+  const auto blend = v.taps == 2   ? BlendSourceRows<2>
+                     : v.taps == 4 ? BlendSourceRows<4>
+                                   : BlendSourceRows<0>;
+  const auto filter = h.taps == 2   ? FilterMidRow<2>
+                      : h.taps == 4 ? FilterMidRow<4>
+                                    : FilterMidRow<0>;
+  for (int y = yBegin; y < yEnd; ++y) {
+    for (int k = 0; k < v.taps; ++k) rows[k] = src.row(v.start[y] + k);
+    blend(rows.data(), v.weights.data() + std::size_t(y) * v.taps, mid.data(), mid.size(), v.taps);
+    filter(mid.data(), dst.row(y), h, dst.width());
+  }
+}
+
+// Splits the output rows over the processor's cores when the picture is
+// big enough to repay starting threads. False when any band failed (memory).
+template <typename Work>
+bool ForRowBands(int rows, std::size_t pixels, Work work) {
+  std::atomic<bool> failed{false};
+  const auto band = [&](int begin, int end) {
+    try {
+      work(begin, end);
+    } catch (...) {
+      failed = true;
+    }
+  };
+  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+  const int bands = pixels < (1u << 18) ? 1 : static_cast<int>(std::min<unsigned>(cores, rows));
+  std::vector<std::thread> threads;
+  threads.reserve(bands);
+  for (int i = 1; i < bands; ++i) {
+    const int begin = rows * i / bands, end = rows * (i + 1) / bands;
+    try {
+      threads.emplace_back(band, begin, end);
+    } catch (...) {
+      band(begin, end);  // no thread to be had: do it here
+    }
+  }
+  band(0, rows / bands);
+  for (auto& t : threads) t.join();
+  return !failed;
+}
+
+bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
+  const FilterTable h = MakeTable(src.width(), dst.width(), kernel);
+  const FilterTable v = MakeTable(src.height(), dst.height(), kernel);
+  const bool shrinking = dst.height() < src.height();
+  return ForRowBands(dst.height(), std::size_t(dst.width()) * dst.height(),
+                     [&](int begin, int end) {
+                       (shrinking ? ShrinkRows : ScaleRows)(src, dst, h, v, begin, end);
+                     });
+}
+
+// ------------------------------------------------------ flipping, rotating
+
+// Rotations walk the result in square tiles so that both the rows read and
+// the rows written stay in cache.
+template <typename SourceOf>
+void Remap(const Bitmap& src, Bitmap& dst, SourceOf sourceOf) {
+  constexpr int kTile = 64;
+  for (int ty = 0; ty < dst.height(); ty += kTile) {
+    for (int tx = 0; tx < dst.width(); tx += kTile) {
+      const int yEnd = std::min(ty + kTile, dst.height());
+      const int xEnd = std::min(tx + kTile, dst.width());
+      for (int y = ty; y < yEnd; ++y) {
+        std::uint8_t* d = dst.row(y) + 3 * tx;
+        for (int x = tx; x < xEnd; ++x, d += 3) {
+          const auto [sx, sy] = sourceOf(x, y);
+          const std::uint8_t* s = src.row(sy) + 3 * sx;
+          d[0] = s[0], d[1] = s[1], d[2] = s[2];
+        }
+      }
+    }
+  }
+}
+
+void MirrorRow(const std::uint8_t* s, std::uint8_t* d, int width) {
+  const std::uint8_t* p = s + 3 * std::size_t(width - 1);
+  for (int x = 0; x < width; ++x, d += 3, p -= 3) d[0] = p[0], d[1] = p[1], d[2] = p[2];
+}
+
+}  // namespace
+
+bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width, int height,
+                   int mode) {
+  if (!(factor > 0) && (width == 0 || height == 0)) return false;
+  try {
+    if (!MakeBgr24(source)) return false;
+    long long w = width, h = height;
+    if (factor > 0) {
+      w = static_cast<long long>(std::min(source.width() * factor, 4e9));
+      h = static_cast<long long>(std::min(source.height() * factor, 4e9));
+    }
+    if (!ResultSizeAllowed(w, h)) return false;
+    Bitmap result;
+    if (!result.allocate(static_cast<int>(w), static_cast<int>(h), PixelFormat::Bgr24))
+      return false;
+    bool ok = true;
+    switch (mode) {
+      case 1:
+        ok = ScaleSeparable(source, result, Kernel::Linear);
+        break;
+      case 2:
+        ok = ScaleSeparable(source, result, Kernel::Cubic);
+        break;
+      case 3:
+        ok = ScaleSeparable(source, result, Kernel::Area);
+        break;
+      default:
+        ScaleNearest(source, result);
+        break;
+    }
+    if (!ok) return false;
+    destination = std::move(result);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool WicFlipRotate(Bitmap& bitmap, unsigned code) {
+  try {
+    if (!MakeBgr24(bitmap)) return false;
+    if (code < 1 || code > 5) return true;  // only the 24-bit conversion
+    const int w = bitmap.width(), h = bitmap.height();
+    const bool turn = code == 1 || code == 3;
+    Bitmap result;
+    if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
+    const std::size_t rowBytes = 3 * std::size_t(w);
+    switch (code) {
+      case 1:  // 90 degrees clockwise: the left column, bottom up, becomes the top row
+        Remap(bitmap, result, [h](int x, int y) { return std::pair{y, h - 1 - x}; });
+        break;
+      case 3:  // 270 degrees clockwise: the right column, top down, becomes the top row
+        Remap(bitmap, result, [w](int x, int y) { return std::pair{w - 1 - y, x}; });
+        break;
+      case 2:
+        for (int y = 0; y < h; ++y) MirrorRow(bitmap.row(h - 1 - y), result.row(y), w);
+        break;
+      case 4:
+        for (int y = 0; y < h; ++y) MirrorRow(bitmap.row(y), result.row(y), w);
+        break;
+      case 5:
+        for (int y = 0; y < h; ++y) std::memcpy(result.row(y), bitmap.row(h - 1 - y), rowBytes);
+        break;
+    }
+    bitmap = std::move(result);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool WicGrayScale(Bitmap& bitmap) {
+  if (bitmap.empty()) return false;
+  try {
+    // ITU-R BT.601 luma weights in 8-bit fixed point, one table per channel.
+    int red[256], green[256], blue[256];
+    for (int i = 0; i < 256; ++i) red[i] = 77 * i, green[i] = 150 * i, blue[i] = 29 * i + 128;
+    const auto grey = [&](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+      return static_cast<std::uint8_t>((red[r] + green[g] + blue[b]) >> 8);
+    };
+    Bitmap result;
+    if (!result.allocate(bitmap.width(), bitmap.height(), PixelFormat::Bgr24)) return false;
+    const PixelFormat format = bitmap.format();
+    std::uint8_t paletteGrey[256] = {};
+    if (IsIndexed(format)) {
+      const auto& palette = bitmap.palette();
+      for (std::size_t i = 0; i < palette.size() && i < 256; ++i) {
+        paletteGrey[i] = grey(RedOf(palette[i]), GreenOf(palette[i]), BlueOf(palette[i]));
+      }
+    }
+    const int step = format == PixelFormat::Bgrx32 ? 4 : 3;
+    for (int y = 0; y < bitmap.height(); ++y) {
+      std::uint8_t* d = result.row(y);
+      if (IsIndexed(format)) {
+        for (int x = 0; x < bitmap.width(); ++x, d += 3)
+          d[0] = d[1] = d[2] = paletteGrey[bitmap.index(x, y)];
+      } else {
+        const std::uint8_t* s = bitmap.row(y);
+        for (int x = 0; x < bitmap.width(); ++x, d += 3, s += step)
+          d[0] = d[1] = d[2] = grey(s[2], s[1], s[0]);
+      }
+    }
+    bitmap = std::move(result);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace lumivore

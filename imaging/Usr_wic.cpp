@@ -1,0 +1,174 @@
+#include "imaging/Usr_wic.h"
+
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "imaging/Codec.h"
+
+namespace lumivore {
+namespace codec {
+
+bool PictureSizeAllowed(long long width, long long height) {
+#ifdef LUMIVORE_MAX_DECODE_PIXELS
+  if (width > 0 && height > 0 && width * height > LUMIVORE_MAX_DECODE_PIXELS) return false;
+#endif
+  return width > 0 && height > 0 && width < (1LL << 31) && height < (1LL << 31) &&
+         3 * width * height < (1LL << 31);
+}
+
+std::size_t LibraryMemoryLimit() {
+#ifdef LUMIVORE_MAX_DECODE_PIXELS
+  return std::size_t{LUMIVORE_MAX_DECODE_PIXELS} * 8;
+#else
+  return std::size_t{1} << 31;
+#endif
+}
+
+FileFormat DetectFormat(ByteView in) {
+  const auto starts = [&](std::string_view magic, std::size_t at = 0) {
+    return in.size >= at + magic.size() &&
+           std::memcmp(in.data + at, magic.data(), magic.size()) == 0;
+  };
+  using namespace std::string_view_literals;
+  if (starts("BM"sv)) return FileFormat::Bmp;
+  if (starts("\xFF\xD8\xFF"sv)) return FileFormat::Jpeg;
+  if (starts("\x89PNG\r\n\x1A\n"sv)) return FileFormat::Png;
+  if (starts("GIF87a"sv) || starts("GIF89a"sv)) return FileFormat::Gif;
+  // Classic and big TIFF, both byte orders.
+  if (starts("II*\0"sv) || starts("MM\0*"sv) || starts("II+\0"sv) || starts("MM\0+"sv)) {
+    return FileFormat::Tiff;
+  }
+  // JPEG XR, and HD Photo files written before the standard (version byte 0).
+  if (starts("II\xBC\x01"sv) || starts("II\xBC\x00"sv)) return FileFormat::Jxr;
+  if (starts("RIFF"sv) && starts("WEBP"sv, 8)) return FileFormat::Webp;
+  return FileFormat::Unknown;
+}
+
+bool DecodeImage(ByteView in, Bitmap& out) {
+  switch (DetectFormat(in)) {
+    case FileFormat::Bmp:
+      return DecodeBmp(in, out);
+    case FileFormat::Jpeg:
+      return DecodeJpeg(in, out);
+    case FileFormat::Png:
+      return DecodePng(in, out);
+    case FileFormat::Gif:
+      return DecodeGif(in, out);
+    case FileFormat::Tiff:
+      return DecodeTiff(in, out);
+    case FileFormat::Jxr:
+      return DecodeJxr(in, out);
+    case FileFormat::Webp:
+      return DecodeWebp(in, out);
+    case FileFormat::Unknown:
+      break;
+  }
+  return false;
+}
+
+bool To24(const Bitmap& in, Bitmap& out) {
+  out = in;
+  out.convertTo24();
+  return out.format() == PixelFormat::Bgr24;
+}
+
+}  // namespace codec
+
+namespace {
+
+enum class Container { None, Bmp, Jpeg, Png, Gif, Tiff, Wmp };
+
+// The extension is the text from the last dot of the last path component,
+// upper-cased; the first list that contains it anywhere names the container.
+// Lists are searched as substrings on purpose, so ".J" writes JPEG and a
+// trailing lone dot writes BMP.
+Container ContainerForName(const std::string& fileName) {
+  const std::size_t slash = fileName.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos || dot < start) return Container::None;
+  std::string ext = fileName.substr(dot);
+  for (char& c : ext) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  static constexpr struct {
+    std::string_view list;
+    Container container;
+  } kLists[] = {
+      {".BMP.", Container::Bmp}, {".JPG.JPEG.JPE.", Container::Jpeg}, {".PNG.", Container::Png},
+      {".GIF.", Container::Gif}, {".TIF.", Container::Tiff},          {".HDP.WDP.", Container::Wmp},
+  };
+  for (const auto& entry : kLists) {
+    if (entry.list.find(ext) != std::string_view::npos) return entry.container;
+  }
+  return Container::None;
+}
+
+// Quality 100 and above is 1.0; below, quality / 100 as the nearest float,
+// with no lower clamp: a negative value reaches the encoder, which refuses it.
+float QualityOption(int quality) {
+  return quality >= 100 ? 1.0f : static_cast<float>(quality / 100.0);
+}
+
+}  // namespace
+
+// A file loads as its first frame or page. None of the decoders used here
+// offers a preview picture distinct from the image (an EXIF thumbnail in a
+// JPEG is metadata, not a preview), so there is no preview to prefer.
+bool WicLoadImage(const std::string& fileName, Bitmap& bitmap) {
+  try {
+    codec::Bytes data;
+    if (!codec::ReadWholeFile(fileName, data)) return false;
+    Bitmap decoded;
+    if (!codec::DecodeImage({data.data(), data.size()}, decoded)) return false;
+    if (decoded.format() != PixelFormat::Bgr24 || decoded.empty()) return false;
+    bitmap = std::move(decoded);
+    return true;
+  } catch (...) {  // std::bad_alloc from a container
+    return false;
+  }
+}
+
+bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
+                  int tiffCompression) {
+  const Container container = ContainerForName(fileName);
+  if (container == Container::None) return false;
+  if (bitmap.empty()) return false;
+  try {
+    codec::EncodeOptions options;
+    options.quality = QualityOption(quality);
+    // Out-of-range values are not passed on: the encoder uses its default.
+    options.subsampling = (subsampling >= 0 && subsampling <= 3) ? subsampling : 0;
+    options.tiffCompression = (tiffCompression >= 0 && tiffCompression <= 7) ? tiffCompression : 0;
+    codec::Bytes out;
+    bool ok = false;
+    switch (container) {
+      case Container::Bmp:
+        ok = codec::EncodeBmp(bitmap, out);
+        break;
+      case Container::Jpeg:
+        ok = codec::EncodeJpeg(bitmap, options, out);
+        break;
+      case Container::Png:
+        ok = codec::EncodePng(bitmap, out);
+        break;
+      case Container::Gif:
+        ok = codec::EncodeGif(bitmap, out);
+        break;
+      case Container::Tiff:
+        ok = codec::EncodeTiff(bitmap, options, out);
+        break;
+      case Container::Wmp:
+        ok = codec::EncodeJxr(bitmap, options, out);
+        break;
+      case Container::None:
+        break;
+    }
+    return ok && codec::WriteFileAtomically(fileName, out);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace lumivore

@@ -1,0 +1,230 @@
+// Scaling, flipping/rotating and grey conversion.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "TestSupport.h"
+#include "imaging/Usr_wic.h"
+
+namespace lumivore {
+namespace {
+
+// Every pixel of a 30 x 10 picture has its own colour, so any misplaced
+// pixel shows.
+Bitmap Numbered(int width = 30, int height = 10) {
+  Bitmap b;
+  b.allocate(width, height, PixelFormat::Bgr24);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      b.setPixel(x, y, MakeRgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 7));
+  }
+  return b;
+}
+
+struct TurnCase {
+  unsigned code;
+  bool swapsSize;
+  // Source coordinates of result pixel (x, y) in a W x H source.
+  std::function<std::pair<int, int>(int x, int y, int w, int h)> sourceOf;
+};
+
+class FlipRotate : public testing::TestWithParam<TurnCase> {};
+
+TEST_P(FlipRotate, MovesEveryPixelWhereExpected) {
+  const TurnCase& c = GetParam();
+  const Bitmap source = Numbered();
+  Bitmap b = source;
+  ASSERT_TRUE(WicFlipRotate(b, c.code));
+  ASSERT_EQ(b.format(), PixelFormat::Bgr24);
+  ASSERT_EQ(b.width(), c.swapsSize ? 10 : 30);
+  ASSERT_EQ(b.height(), c.swapsSize ? 30 : 10);
+  for (int y = 0; y < b.height(); ++y) {
+    for (int x = 0; x < b.width(); ++x) {
+      const auto [sx, sy] = c.sourceOf(x, y, 30, 10);
+      ASSERT_EQ(b.pixel(x, y), source.pixel(sx, sy))
+          << "code " << c.code << " at " << x << "," << y;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, FlipRotate,
+    testing::Values(
+        // Clockwise: the left column read bottom up becomes the top row.
+        TurnCase{1, true,
+                 [](int x, int y, int, int h) {
+                   return std::pair{y, h - 1 - x};
+                 }},
+        TurnCase{2, false,
+                 [](int x, int y, int w, int h) {
+                   return std::pair{w - 1 - x, h - 1 - y};
+                 }},
+        // Counter-clockwise: the right column read top down becomes the top row.
+        TurnCase{3, true,
+                 [](int x, int y, int w, int) {
+                   return std::pair{w - 1 - y, x};
+                 }},
+        TurnCase{4, false,
+                 [](int x, int y, int w, int) {
+                   return std::pair{w - 1 - x, y};
+                 }},
+        TurnCase{5, false,
+                 [](int x, int y, int, int h) {
+                   return std::pair{x, h - 1 - y};
+                 }},
+        TurnCase{0, false,
+                 [](int x, int y, int, int) {
+                   return std::pair{x, y};
+                 }},
+        TurnCase{6, false, [](int x, int y, int, int) {
+                   return std::pair{x, y};
+                 }}));
+
+TEST(FlipRotateFormat, PaletteBitmapBecomes24BitUnchanged) {
+  Bitmap b;
+  ASSERT_TRUE(b.allocate(9, 4, PixelFormat::Indexed4));
+  b.setPalette({MakeRgb(1, 2, 3), MakeRgb(200, 100, 50)});
+  b.setIndex(8, 3, 1);
+  Bitmap expected = b;
+  expected.convertTo24();
+  ASSERT_TRUE(WicFlipRotate(b, 0));
+  EXPECT_EQ(b, expected);
+  EXPECT_FALSE(WicFlipRotate(*std::make_unique<Bitmap>(), 1));  // nothing to turn
+}
+
+TEST(Scale, FactorTruncatesTheSize) {
+  Bitmap source = test::MakePattern(101, 51);
+  Bitmap dest;
+  ASSERT_TRUE(WicScaleImage(source, dest, 0.5, 999, 999, 1));
+  EXPECT_EQ(dest.width(), 50);
+  EXPECT_EQ(dest.height(), 25);
+  ASSERT_TRUE(WicScaleImage(source, dest, 0.0, 10, 20, 2));
+  EXPECT_EQ(dest.width(), 10);
+  EXPECT_EQ(dest.height(), 20);
+}
+
+TEST(Scale, ZeroSizeWithoutFactorTouchesNothing) {
+  Bitmap source;
+  ASSERT_TRUE(source.allocate(8, 8, PixelFormat::Indexed8));
+  Bitmap dest = test::MakePattern(3, 3);
+  const Bitmap sourceBefore = source, destBefore = dest;
+  EXPECT_FALSE(WicScaleImage(source, dest, 0.0, 0, 5, 1));
+  EXPECT_FALSE(WicScaleImage(source, dest, -1.0, 5, 0, 1));
+  EXPECT_EQ(source, sourceBefore) << "the source was converted although nothing was to be done";
+  EXPECT_EQ(dest, destBefore);
+}
+
+TEST(Scale, RefusedSizeLeavesDestinationButConvertsSource) {
+  Bitmap source;
+  ASSERT_TRUE(source.allocate(8, 8, PixelFormat::Indexed8));
+  Bitmap dest = test::MakePattern(3, 3);
+  const Bitmap destBefore = dest;
+  EXPECT_FALSE(WicScaleImage(source, dest, 0.01, 0, 0, 0));         // 0 x 0 through the factor
+  EXPECT_FALSE(WicScaleImage(source, dest, 0.0, 60000, 60000, 0));  // beyond 2^31 bytes
+  EXPECT_FALSE(WicScaleImage(source, dest, 0.0, -4, 4, 0));
+  EXPECT_EQ(dest, destBefore);
+  EXPECT_EQ(source.format(), PixelFormat::Bgr24);
+}
+
+class ScaleMode : public testing::TestWithParam<int> {};
+
+TEST_P(ScaleMode, KeepsFlatColourAndAllowsSameBitmap) {
+  Bitmap b;
+  ASSERT_TRUE(b.allocate(17, 9, PixelFormat::Bgrx32));
+  for (int y = 0; y < 9; ++y) {
+    for (int x = 0; x < 17; ++x) {
+      b.setPixel(x, y, MakeRgb(12, 130, 250));
+      b.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 15);  // ignored byte
+    }
+  }
+  for (double factor : {0.3, 0.5, 1.0, 1.7, 3.0}) {
+    Bitmap copy = b;
+    ASSERT_TRUE(WicScaleImage(copy, copy, factor, 0, 0, GetParam()));  // in place
+    ASSERT_EQ(copy.width(), static_cast<int>(17 * factor));
+    for (int y = 0; y < copy.height(); ++y) {
+      for (int x = 0; x < copy.width(); ++x) ASSERT_EQ(copy.pixel(x, y), MakeRgb(12, 130, 250));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ScaleMode, testing::Values(0, 1, 2, 3, 7, -1));
+
+TEST(Scale, UnknownModesAreNearestNeighbour) {
+  Bitmap source = test::MakePattern(40, 30);
+  Bitmap nearest, seven, minus;
+  ASSERT_TRUE(WicScaleImage(source, nearest, 0, 23, 61, 0));
+  ASSERT_TRUE(WicScaleImage(source, seven, 0, 23, 61, 7));
+  ASSERT_TRUE(WicScaleImage(source, minus, 0, 23, 61, -1));
+  EXPECT_EQ(seven, nearest);
+  EXPECT_EQ(minus, nearest);
+  // Nearest neighbour only ever copies source colours.
+  EXPECT_EQ(nearest.pixel(0, 0), source.pixel(0, 0));
+}
+
+TEST(Scale, AreaAveragesAndBilinearInterpolates) {
+  // A one-pixel checkerboard halved by area averaging is a flat mid grey.
+  Bitmap checker;
+  ASSERT_TRUE(checker.allocate(20, 20, PixelFormat::Bgr24));
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 20; ++x) checker.setPixel(x, y, ((x + y) & 1) ? MakeRgb(255, 255, 255) : 0);
+  }
+  Bitmap half;
+  ASSERT_TRUE(WicScaleImage(checker, half, 0.5, 0, 0, 3));
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 10; ++x) {
+      const int v = RedOf(half.pixel(x, y));
+      ASSERT_TRUE(v == 127 || v == 128) << v;
+    }
+  }
+  // Two pixels, black and white, stretched to eight: a rising ramp.
+  Bitmap pair;
+  ASSERT_TRUE(pair.allocate(2, 1, PixelFormat::Bgr24));
+  pair.setPixel(1, 0, MakeRgb(255, 255, 255));
+  for (int mode : {1, 2}) {
+    Bitmap wide;
+    ASSERT_TRUE(WicScaleImage(pair, wide, 0, 8, 1, mode));
+    EXPECT_EQ(RedOf(wide.pixel(0, 0)), 0) << mode;
+    EXPECT_EQ(RedOf(wide.pixel(7, 0)), 255) << mode;
+    for (int x = 1; x < 8; ++x)
+      EXPECT_GE(RedOf(wide.pixel(x, 0)), RedOf(wide.pixel(x - 1, 0))) << mode;
+    EXPECT_GT(RedOf(wide.pixel(4, 0)), 64) << mode;
+    EXPECT_LT(RedOf(wide.pixel(3, 0)), 192) << mode;
+  }
+}
+
+TEST(Gray, PaletteAndPaddedFormatsGiveOneLuminancePerPixel) {
+  Bitmap one;
+  ASSERT_TRUE(one.allocate(10, 3, PixelFormat::Indexed1));
+  one.setPalette({MakeRgb(255, 0, 0), MakeRgb(0, 0, 255)});
+  one.setIndex(3, 1, 1);
+  ASSERT_TRUE(WicGrayScale(one));
+  EXPECT_EQ(one.format(), PixelFormat::Bgr24);
+  EXPECT_EQ(one.pixel(0, 0), MakeRgb(77, 77, 77));  // red's luma
+  EXPECT_EQ(one.pixel(3, 1), MakeRgb(29, 29, 29));  // blue's luma
+
+  Bitmap eight;
+  ASSERT_TRUE(eight.allocate(5, 5, PixelFormat::Indexed8));
+  eight.setPalette({MakeRgb(255, 255, 255)});
+  ASSERT_TRUE(WicGrayScale(eight));
+  EXPECT_EQ(eight.pixel(4, 4), MakeRgb(255, 255, 255));
+
+  Bitmap a = test::MakePattern(16, 8, PixelFormat::Bgrx32);
+  Bitmap b = a;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 16; ++x) b.row(y)[4 * x + 3] = 0;
+  }
+  ASSERT_TRUE(WicGrayScale(a));
+  ASSERT_TRUE(WicGrayScale(b));
+  EXPECT_EQ(a, b) << "the fourth byte changed the result";
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const Rgb c = a.pixel(x, y);
+      ASSERT_TRUE(RedOf(c) == GreenOf(c) && GreenOf(c) == BlueOf(c));
+    }
+  }
+  Bitmap empty;
+  EXPECT_FALSE(WicGrayScale(empty));
+}
+
+}  // namespace
+}  // namespace lumivore
