@@ -206,6 +206,9 @@ class TLumivoreForm : public QWidget {
   void OptionItemClick(QAction* sender);
   void HelpItemClick(QAction* sender);
   void GoWebItemClick(QAction* sender);
+  // The second about entry's text: "Version 1.55" for 155, with the locale's
+  // decimal separator.
+  static QString VersionText(int version);
   // Opens the help file for a help context (3 main window, 4 popup menu,
   // 5 options dialog); F1 asks for the context of the window it is pressed in.
   void ShowHelpContext(int context);

@@ -226,13 +226,16 @@ void TLumivoreForm::AbautItemDrawItem(QAction* sender, QPainter& canvas, const Q
     case kAboutVersionTag:
       canvas.drawPixmap(rect.left() + 4, rect.top() - 16, icon);
       canvas.setPen(Qt::white);
-      TextOut(canvas, rect.left() + 48, rect.top() + 2,
-              "Version " + QLocale().toString(FVersion * 0.01, 'f', 2));
+      TextOut(canvas, rect.left() + 48, rect.top() + 2, VersionText(FVersion));
       DrawSunkenOuterEdge(canvas, rect, Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge, palette());
       break;
     default:
       break;
   }
+}
+
+QString TLumivoreForm::VersionText(int version) {
+  return "Version " + QLocale().toString(version * 0.01, 'f', 2);
 }
 
 void TLumivoreForm::OptionItemClick(QAction*) {
