@@ -28,6 +28,7 @@ void TLumivoreForm::ConnectViewToggles() {
                 &TLumivoreForm::ShowTextActionUpdate);
   ConnectAction(ShowSttBarAction, &TLumivoreForm::ShowSttBarActionExecute,
                 &TLumivoreForm::ShowSttBarActionUpdate);
+  for (QAction* a : {ShowClassAction, ShowTextAction, ShowSttBarAction}) a->setEnabled(true);
   ColorDialog1 = new QColorDialog(this);
   ColorDialog1->setObjectName("ColorDialog1");
   UpdateActions();
