@@ -70,6 +70,12 @@ class X11Platform final : public Platform {
   xcb_ewmh_connection_t ewmh_{};
   bool ewmhReady_ = false;
   std::unordered_map<std::string, xcb_atom_t> atoms_;
+
+  // Pointer confinement (X11Input.cpp): the four XFixes barriers around the
+  // rectangle while it lasts; whether the server offers barriers at all.
+  bool barriersSupported();
+  std::vector<std::uint32_t> barriers_;
+  std::optional<bool> barriersSupported_;
 };
 
 }  // namespace lumivore
