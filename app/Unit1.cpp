@@ -359,7 +359,7 @@ void TLumivoreForm::CheckFrameKnown() {
 
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
-  if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelDrawing();
+  if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   return QWidget::event(e);
 }
 
@@ -417,7 +417,7 @@ void TLumivoreForm::FormClose() { WriteAllSettings(); }
 
 void TLumivoreForm::FormDestroy() {
   qApp->removeEventFilter(this);
-  CancelSelDrawing();
+  CancelSelGestures();
   FWorkImage.clear();
   FIniFile.reset();
 }

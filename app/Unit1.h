@@ -229,8 +229,10 @@ class TLumivoreForm : public QWidget {
   Rect SelectionInPicture() const;
   // Routes the mouse events of the view and the frame to their handlers.
   bool SelectionMouseEvent(QObject* watched, QEvent* e);
-  // Ends a drawing whose release will not arrive (the window lost the pointer).
-  void CancelSelDrawing();
+  // Ends a drawing or a frame move whose release will not arrive (a menu or
+  // another client took the pointer): the pointer is released and the cursor
+  // restored.
+  void CancelSelGestures();
 
   // View toggles and pixel colour format (ui/ViewToggles.cpp).
   QColorDialog* ColorDialog1 = nullptr;

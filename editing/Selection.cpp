@@ -51,9 +51,10 @@ void TLumivoreForm::ConnectSelection() {
   ConnectAction(TrimAction, &TLumivoreForm::TrimActionExecute, &TLumivoreForm::TrimActionUpdate);
   Image1->installEventFilter(this);
   SelShape->installEventFilter(this);
-  // A move without a button held tells that the release of a drawing went
-  // elsewhere.
+  // A move without a button held tells that the release of a drawing or a
+  // frame move went elsewhere.
   Image1->setMouseTracking(true);
+  SelShape->setMouseTracking(true);
   // The frame lies over the view's viewport, so it follows the scrolling.
   auto follow = [this] {
     SelShape->move(FSelRect.left - ScrollBox1->horizontalScrollBar()->value(),
@@ -112,7 +113,7 @@ void TLumivoreForm::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifier
 void TLumivoreForm::Image1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, QPoint pos) {
   if (!FSelDrawing) return;
   if (!(buttons & Qt::LeftButton)) {
-    CancelSelDrawing();
+    CancelSelGestures();
     return;
   }
   // The confined pointer keeps to the view; absolute pointer devices are not
@@ -130,8 +131,9 @@ void TLumivoreForm::Image1MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, QPoint
   UpdateStatus();
 }
 
-void TLumivoreForm::CancelSelDrawing() {
+void TLumivoreForm::CancelSelGestures() {
   if (FSelDrawing) Image1MouseUp(Qt::NoButton, Qt::NoModifier, QPoint());
+  if (FSelMoving) SelShapeMouseUp(Qt::NoButton, Qt::NoModifier, QPoint());
 }
 
 void TLumivoreForm::SelShapeMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint pos) {
@@ -147,8 +149,12 @@ void TLumivoreForm::SelShapeMouseDown(Qt::MouseButton button, Qt::KeyboardModifi
   UpdateStatus();
 }
 
-void TLumivoreForm::SelShapeMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint pos) {
+void TLumivoreForm::SelShapeMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, QPoint pos) {
   if (!FSelMoving) return;
+  if (buttons == Qt::NoButton) {
+    CancelSelGestures();
+    return;
+  }
   // The frame follows the rectangle, so this is the movement since the last event.
   const int dx = pos.x() - FAnchorX;
   const int dy = pos.y() - FAnchorY;

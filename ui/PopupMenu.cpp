@@ -179,8 +179,8 @@ void TLumivoreForm::BuildPopupMenu() {
 }
 
 void TLumivoreForm::ShowMenu(QObject* sender) {
-  // A drawing cannot go on under an open menu: the menu takes the pointer.
-  CancelSelDrawing();
+  // A drawing or a move cannot go on under an open menu: it takes the pointer.
+  CancelSelGestures();
   QPoint at;
   const bool full = qobject_cast<QToolButton*>(sender) != nullptr;
   if (full) {

@@ -112,6 +112,9 @@ def pointer(env):
 def close_menu(env):
     xdo(env, "key", "Escape")
     wait_for(lambda: not open_popups(env), what="menu to close")
+    # Esc reached the menu, not the main window's cancel button.
+    time.sleep(0.2)
+    assert run(env, "xdotool", "search", "--onlyvisible", "--class", "TLumivoreForm").split()
 
 
 def test_menu_button_opens_the_menu_at_the_same_point_wherever_it_is_clicked(lumivore):

@@ -101,6 +101,31 @@ TEST_F(Selection, LostRelease_EndsTheDrawingAndReleasesThePointer) {
   EXPECT_EQ(desktop.clip, std::nullopt);
 }
 
+TEST_F(Selection, LostReleaseOfAFrameMove_EndsTheMoveAndRestoresTheCursor) {
+  TLumivoreForm& f = withPicture(400, 300);
+  f.FSelRect = Rect{20, 20, 60, 60};
+  f.PlaceSelShape();
+  // A right press during the move opens the menu, which takes the pointer.
+  QTest::mousePress(f.SelShape, Qt::LeftButton, {}, QPoint(5, 5));
+  ASSERT_TRUE(f.FSelMoving);
+  QTest::mousePress(f.SelShape, Qt::RightButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(f.PopupMenu1->isVisible());
+  EXPECT_FALSE(f.FSelMoving);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(status(), SelText("選択中 ", Rect{20, 20, 60, 60}));
+  f.PopupMenu1->close();
+  // A move without a button held: the release went elsewhere.
+  QTest::mousePress(f.SelShape, Qt::LeftButton, {}, QPoint(5, 5));
+  ASSERT_TRUE(f.FSelMoving);
+  QMouseEvent move(QEvent::MouseMove, QPointF(9, 9), f.SelShape->mapToGlobal(QPointF(9, 9)),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(f.SelShape, &move);
+  EXPECT_FALSE(f.FSelMoving);
+  EXPECT_EQ(f.FSelRect, (Rect{20, 20, 60, 60}));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(f.CMDialogKey(vk::Right, {}));
+}
+
 struct FrameDragCase {
   const char* name;
   QPoint by;
