@@ -354,6 +354,16 @@ TEST_F(PopupMenu, UndoEntry_RunsTheUndoAction) {
   f.UndoItem->trigger();
   EXPECT_EQ(f.FWorkImage.width(), 50);
   EXPECT_FALSE(f.UndoItem->isEnabled());
+  // Ctrl+Z in the window, with the entry showing the same shortcut, undoes once.
+  f.PushUndo();
+  f.PushUndo();
+  f.FWorkImage.clear();
+  f.UpdateActions();
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.FWorkImage.width(), 50);
+  EXPECT_EQ(f.FUndoList.size(), 1);
 }
 
 }  // namespace
