@@ -178,7 +178,9 @@ class TLumivoreForm : public QWidget {
 
   // Popup menu and owner drawing (ui/PopupMenu.cpp). Submenus are QMenu
   // objects whose entry is their menuAction(); every entry carries its Tag in
-  // QAction::data().
+  // QAction::data(). All menus of the tree are TPopupMenu (ui/OwnerDrawMenu.h),
+  // whose setOnMeasureItem/setOnDrawItem let entries be measured and painted
+  // by the program (the about entries; the cursor entries of MouseCsrItem).
   QMenu* PopupMenu1;
   QMenu* ChgSizeItem;
   QAction *Size25Item, *Size50Item, *Size75Item, *Pop_s3, *Size150Item, *Size200Item;
@@ -210,7 +212,8 @@ class TLumivoreForm : public QWidget {
   // decimal separator.
   static QString VersionText(int version);
   // Opens the help file for a help context (3 main window, 4 popup menu,
-  // 5 options dialog); F1 asks for the context of the window it is pressed in.
+  // 5 options dialog); F1 asks for the context held in the "helpContext"
+  // property of the window it is pressed in.
   void ShowHelpContext(int context);
   QString helpFileName() const;
   // F1 in a window that carries a "helpContext" property; true when taken.
