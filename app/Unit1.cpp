@@ -100,6 +100,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
   BuildLayout();
   BuildActions();
   LoadImages();
+  BuildPopupMenu();
   FormCreate();
 }
 
@@ -301,6 +302,8 @@ void TLumivoreForm::FormCreate() {
   FStampMode = false;
   FTargetWnd = 0;
   ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
+  ConnectSelection();
+  ConnectViewToggles();
   ApplyWindowClass();
   Timer1->start();
 }
@@ -379,6 +382,7 @@ void TLumivoreForm::changeEvent(QEvent* e) {
 
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
+  if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   return QWidget::event(e);
 }
 
@@ -393,6 +397,7 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
     return true;
   }
   if (watched == ScrollBox1->viewport() && e->type() == QEvent::Resize) ApplyScrollRange();
+  if (SelectionMouseEvent(watched, e) || ContextHelpKey(watched, e)) return true;
   if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
       static_cast<QWidget*>(watched)->window() == this) {
     auto* key = static_cast<QKeyEvent*>(e);
@@ -422,11 +427,6 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
   return QWidget::eventFilter(watched, e);
 }
 
-bool TLumivoreForm::CMDialogKey(int, Qt::KeyboardModifiers) {
-  // Selection and stamp keys are connected by their features.
-  return false;
-}
-
 void TLumivoreForm::mouseReleaseEvent(QMouseEvent* e) {
   CapToolImgMouseUp(e->button(), e->modifiers(), e->position().toPoint());
 }
@@ -440,6 +440,7 @@ void TLumivoreForm::FormClose() { WriteAllSettings(); }
 
 void TLumivoreForm::FormDestroy() {
   qApp->removeEventFilter(this);
+  CancelSelGestures();
   FWorkImage.clear();
   FIniFile.reset();
 }

@@ -16,7 +16,10 @@
 #include "imaging/Bitmap.h"
 
 class QAction;
+class QColorDialog;
+class QFontMetrics;
 class QLineEdit;
+class QPainter;
 class QMenu;
 class QPushButton;
 class QTimer;
@@ -173,6 +176,78 @@ class TLumivoreForm : public QWidget {
   QList<QWidget*> EditingSubmenus;
   QList<QAction*> EditingSubmenuActions;
 
+  // Popup menu and owner drawing (ui/PopupMenu.cpp). Submenus are QMenu
+  // objects whose entry is their menuAction(); every entry carries its Tag in
+  // QAction::data(). All menus of the tree are TPopupMenu (ui/OwnerDrawMenu.h),
+  // whose setOnMeasureItem/setOnDrawItem let entries be measured and painted
+  // by the program (the about entries; the cursor entries of MouseCsrItem).
+  QMenu* PopupMenu1;
+  QMenu* ChgSizeItem;
+  QAction *Size25Item, *Size50Item, *Size75Item, *Pop_s3, *Size150Item, *Size200Item;
+  QAction* TrimItem;
+  QMenu* ColorItem;
+  QAction *Col2Item, *Col16Item, *Col256Item, *Pop_s11, *GrayItem, *SepiaItem, *Pos_s12,
+      *NegColItem;
+  QMenu* ImageItem;
+  QAction *RotR90Item, *RotL90Item, *Pop_s21, *RevLrItem, *RevTbItem, *Pop_s22;
+  QMenu* MosicItem;
+  QAction *Mosic2Item, *Mosic4Item, *Mosic8Item, *Mosic12Item, *Mosic16Item;
+  QMenu* MouseCsrItem;
+  QAction *UndoItem, *Pop_s1;
+  QMenu* ShowItem;
+  QAction *ShowClsItem, *ShowTxtItem;
+  QMenu* CapColItem;
+  QAction *HideColItem, *ColFmt2Item, *ColFmt1Item, *ColFmt3Item;
+  QAction *ShowSttBarItem, *Pop_s4, *BgColItem;
+  QAction *OptionItem, *Pop_s2, *HelpItem;
+  QMenu* AboutItem;
+  QAction *AbautInf1Item, *AboutInf2Item, *GoWebItem;
+  void ShowMenu(QObject* sender);
+  void PopMeasureItem(QAction* sender, const QFontMetrics& canvas, int& width, int& height);
+  void AbautItemDrawItem(QAction* sender, QPainter& canvas, const QRect& rect, bool selected);
+  void OptionItemClick(QAction* sender);
+  void HelpItemClick(QAction* sender);
+  void GoWebItemClick(QAction* sender);
+  // The second about entry's text: "Version 1.55" for 155, with the locale's
+  // decimal separator.
+  static QString VersionText(int version);
+  // Opens the help file for a help context (3 main window, 4 popup menu,
+  // 5 options dialog); F1 asks for the context held in the "helpContext"
+  // property of the window it is pressed in.
+  void ShowHelpContext(int context);
+  QString helpFileName() const;
+  // F1 in a window that carries a "helpContext" property; true when taken.
+  bool ContextHelpKey(QObject* watched, QEvent* e);
+
+  // Selection rectangle and trimming (editing/Selection.cpp).
+  void Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void Image1MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, QPoint pos);
+  void Image1MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void SelShapeMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void SelShapeMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, QPoint pos);
+  void SelShapeMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
+  void TrimActionExecute(QAction* sender);
+  // The selection rectangle clipped to the picture: a rectangle that reaches
+  // beyond it (after a rotation) never reads pixels outside the picture.
+  Rect SelectionInPicture() const;
+  // Routes the mouse events of the view and the frame to their handlers.
+  bool SelectionMouseEvent(QObject* watched, QEvent* e);
+  // Ends a drawing or a frame move whose release will not arrive (a menu or
+  // another client took the pointer): the pointer is released and the cursor
+  // restored.
+  void CancelSelGestures();
+
+  // View toggles and pixel colour format (ui/ViewToggles.cpp).
+  QColorDialog* ColorDialog1 = nullptr;
+  void ShowClassActionExecute(QAction* sender);
+  void ShowClassActionUpdate(QObject* sender);
+  void ShowTextActionExecute(QAction* sender);
+  void ShowTextActionUpdate(QObject* sender);
+  void ShowSttBarActionExecute(QAction* sender);
+  void ShowSttBarActionUpdate(QObject* sender);
+  void ColFmtItemClick(QAction* sender);
+  void BgColItemClick(QAction* sender);
+
   // Window image grab (capture/GrabWindowImage.cpp).
   void GrabWindowImage(WindowId wnd);
 
@@ -205,6 +280,9 @@ class TLumivoreForm : public QWidget {
   friend struct SettingsTable;
 
   void BuildLayout();
+  void BuildPopupMenu();      // ui/PopupMenu.cpp
+  void ConnectSelection();    // editing/Selection.cpp
+  void ConnectViewToggles();  // ui/ViewToggles.cpp
   // Sizes Image1 to the scroll range, and at least to the scroll box.
   void ApplyScrollRange();
   void BuildActions();

@@ -107,6 +107,12 @@ class X11Platform final : public Platform {
   bool rootIsRgb32_ = false;
   std::unique_ptr<ShmImage> shm_;
   std::unique_ptr<CanberraSound> sound_;
+
+  // Pointer confinement (X11Input.cpp): the four XFixes barriers around the
+  // rectangle while it lasts; whether the server offers barriers at all.
+  bool barriersSupported();
+  std::vector<std::uint32_t> barriers_;
+  std::optional<bool> barriersSupported_;
 };
 
 }  // namespace lumivore
