@@ -230,10 +230,12 @@ TEST_F(PopupMenu, MeasuredEntries_AreEightWiderAndTwoTaller) {
         << e.item->objectName().toStdString();
     // The menu is as wide as its widest entry: in menus where every entry is
     // measured the width grows by 8.
-    if (e.menu == f.ChgSizeItem || e.menu == f.CapColItem)
+    if (e.menu == f.ChgSizeItem || e.menu == f.CapColItem) {
       EXPECT_EQ(own.width(), plain.width() + 8) << e.item->objectName().toStdString();
-    if (e.menu == f.ImageItem || e.menu == f.MosicItem)
+    }
+    if (e.menu == f.ImageItem || e.menu == f.MosicItem) {
       EXPECT_EQ(own.width(), plain.width()) << e.item->objectName().toStdString();
+    }
   }
   f.AboutItem->adjustSize();
   const QFontMetrics fm(f.AboutItem->font());

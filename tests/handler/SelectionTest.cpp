@@ -183,7 +183,9 @@ TEST_P(SelectionKeys, MoveOrResizeInsideThePicture) {
   EXPECT_TRUE(f.CMDialogKey(k.vk, {}));
   EXPECT_EQ(f.FSelRect, k.expected);
   EXPECT_EQ(f.SelShape->isVisible(), !k.expected.isEmpty());
-  if (!k.expected.isEmpty()) EXPECT_EQ(status(), SelText("選択中 ", k.expected));
+  if (!k.expected.isEmpty()) {
+    EXPECT_EQ(status(), SelText("選択中 ", k.expected));
+  }
   EXPECT_FALSE(f.FSelMoving);
 }
 
