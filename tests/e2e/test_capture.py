@@ -1,0 +1,100 @@
+"""End to end: the capture gesture with real pointer events, checked against the
+screen as another tool reads it."""
+import time
+
+import pytest
+
+from conftest import wait_until
+
+VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
+
+
+def crop(shot, x, y, w, h):
+    width, _, pixels = shot
+    return b"".join(pixels[((y + r) * width + x) * 3:((y + r) * width + x + w) * 3]
+                    for r in range(h))
+
+
+def pixel(shot, x, y):
+    return tuple(crop(shot, x, y, 1, 1))
+
+
+def drag_wand_to(desktop, app_win, target):
+    """Presses on the capture tool (where Lumivore put the pointer), drags to
+    `target` in steps and releases there."""
+    time.sleep(1.2)  # the frame correction after mapping moves the pointer once more
+    desktop.x("xdotool", "mousedown", "1")
+    x0, y0 = desktop.pointer()
+    for step in range(1, 9):
+        desktop.x("xdotool", "mousemove", str(x0 + (target[0] - x0) * step // 8),
+                  str(y0 + (target[1] - y0) * step // 8))
+        time.sleep(0.05)
+    time.sleep(0.4)  # a few timer ticks over the target
+    desktop.x("xdotool", "mouseup", "1")
+    time.sleep(1.0)
+
+
+def start_client(desktop, cmd, cls):
+    before = set(desktop.search("--class", f"^{cls}$"))
+    desktop.spawn(cmd, f"{cls}.log")
+    fresh = wait_until(lambda: set(desktop.search("--class", f"^{cls}$")) - before, 10)
+    assert fresh, f"{cls} did not show a window"
+    time.sleep(0.5)
+    return fresh.pop()
+
+
+def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_desktop,
+                                                                         new_copy):
+    desktop = openbox_desktop
+    term = start_client(desktop, ["xterm", "-class", "XTermCapture", "-title", "capture me",
+                                  "-geometry", "50x8+40+40", "-e", "sh", "-c",
+                                  "echo Lumivore end to end; sleep 120"], "XTermCapture")
+    desktop.x("xdotool", "mousemove", "1500", "900")
+    time.sleep(0.3)
+    left, top, width, height = desktop.outer_geometry(term)
+    before = desktop.screenshot()
+    expected = crop(before, left, top, width, height)
+
+    # Lumivore opens over the right part of the terminal.
+    app = new_copy(desktop)
+    app.write_ini(f"[General]\nWinLeft={left + width - 120}\nWinTop={top + 30}\n"
+                  "WinWidth=760\nWinHeight=620\n")
+    app.start()
+    win = app.wait_window()
+    drag_wand_to(desktop, win, (left + 30, top + height // 2))
+
+    cx, cy, cw, ch = desktop.client_geometry(win)
+    assert cw >= width and ch >= VIEW_TOP + height
+    after = desktop.screenshot()
+    # The view shows the working image 1:1 at its top-left corner, without
+    # Lumivore's own window in it.
+    assert crop(after, cx, cy + VIEW_TOP, width, height) == expected
+    # The pointer is back beside the tool bar: 103 + 16 right of the panel, mid height.
+    assert desktop.pointer() == (cx + 119, cy + 21)
+
+
+def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_copy):
+    desktop = openbox_desktop
+    eyes = start_client(desktop, ["xeyes", "-geometry", "150x100+60+400"], "XEyes")
+    left, top, width, height = desktop.outer_geometry(eyes)
+    frame_left, _, frame_top, _ = desktop.frame_extents(eyes)
+
+    app = new_copy(desktop)
+    app.write_ini("[General]\nWinLeft=900\nWinTop=100\nWinWidth=500\nWinHeight=500\n"
+                  "ImgBgColor=255\n")
+    app.start()
+    win = app.wait_window()
+    # Aim at an eye: between the eyes there is no xeyes.
+    drag_wand_to(desktop, win, (left + frame_left + 150 // 4, top + frame_top + 50))
+
+    cx, cy, _, _ = desktop.client_geometry(win)
+    after = desktop.screenshot()
+    view_x, view_y = cx, cy + VIEW_TOP
+    red = (255, 0, 0)
+    # The corners of the client area lie outside the eyes: background colour.
+    assert pixel(after, view_x + frame_left + 1, view_y + frame_top + 1) == red
+    # The middle of an eye is the window's own pixels, as on the screen.
+    eye = (frame_left + 150 // 4, frame_top + 50)
+    assert pixel(after, view_x + eye[0], view_y + eye[1]) != red
+    assert pixel(after, view_x + eye[0], view_y + eye[1]) == \
+        pixel(after, left + eye[0], top + eye[1])
