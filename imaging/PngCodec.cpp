@@ -134,7 +134,7 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   // Tuned on screenshots (3840 x 2160, flat areas, text, a photo region):
   // zlib level 3 with the Sub and Up filters chosen per row writes smaller
   // files than level 6 with all five filters, in a fifth of the time.
-  // Palette rows are not filtered, as the PNG specification advises.
+  // Palette rows are not filtered, as the PNG standard advises.
   png_set_compression_level(g.png, 3);
   png_set_compression_strategy(g.png, Z_DEFAULT_STRATEGY);
   png_set_filter(g.png, PNG_FILTER_TYPE_BASE,
