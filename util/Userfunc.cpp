@@ -141,6 +141,24 @@ std::string GetFileVersionStr(const std::string& fileName) {
   return FileVersionFrom(ReadVersionSection(fd.get(), static_cast<std::uint64_t>(st.st_size)));
 }
 
+std::u16string SubStr(std::u16string_view text, int start, int count) {
+  if (count < 1) return {};
+  const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start - 1);
+  if (from >= text.size()) return {};
+  return std::u16string(text.substr(from, static_cast<std::size_t>(count)));
+}
+
+std::u16string StrBefore(std::u16string_view text, std::u16string_view delimiter) {
+  const std::size_t at = delimiter.empty() ? std::u16string_view::npos : text.find(delimiter);
+  return std::u16string(at == std::u16string_view::npos ? text : text.substr(0, at));
+}
+
+std::u16string StrAfter(std::u16string_view text, std::u16string_view delimiter) {
+  const std::size_t at = delimiter.empty() ? std::u16string_view::npos : text.find(delimiter);
+  if (at == std::u16string_view::npos) return {};
+  return std::u16string(text.substr(at + delimiter.size()));
+}
+
 int VersionNumberFromText(std::string_view text) {
   std::string digits;
   for (char c : text) {

@@ -7,6 +7,22 @@
 
 namespace lumivore {
 
+// Text routines over UTF-16 (positions count UTF-16 code units, as in the settings' texts);
+// each returns a new string and leaves its arguments alone.
+
+// Up to `count` characters from the 1-based position `start` on (fewer at the end of the text).
+// Empty when `start` lies beyond the text or `count` is below 1; a `start` below 1 counts as 1
+// without shortening the count.
+std::u16string SubStr(std::u16string_view text, int start, int count);
+
+// The text before the first occurrence of `delimiter`, or the whole text when it does not
+// occur (an empty delimiter never occurs). Exact, case-sensitive search.
+std::u16string StrBefore(std::u16string_view text, std::u16string_view delimiter);
+
+// The text after the first occurrence of `delimiter` (the delimiter excluded), or "" when it
+// does not occur (an empty delimiter never occurs).
+std::u16string StrAfter(std::u16string_view text, std::u16string_view delimiter);
+
 // A whole number as the settings file spells it: decimal with an optional '+' or '-', or
 // hexadecimal after "0x", "0X" or "$" (unsigned, at most 0x7FFFFFFF). No blanks anywhere.
 // Empty when the text is anything else or lies outside the int32 range.

@@ -19,6 +19,44 @@ using testutil::ReadAll;
 using testutil::TempDir;
 using testutil::WriteAllText;
 
+// ---- text routines -------------------------------------------------------------------------
+
+TEST(TextRoutines, SubStr_CountsFromOneAndStopsAtTheEnds) {
+  struct Case {
+    int start, count;
+    const char16_t* expected;
+  };
+  const Case cases[] = {
+      {1, 3, u"abc"}, {2, 2, u"bc"},  {1, 0, u""},     {7, 1, u""},   {6, 1, u"f"},
+      {4, 9, u"def"}, {0, 2, u"ab"},  {-5, 3, u"abc"}, {1, -1, u""},  {3, 1, u"c"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SubStr(u"abcdef", c.start, c.count), c.expected) << c.start << "," << c.count;
+  }
+  EXPECT_EQ(SubStr(u"", 1, 1), u"");
+  EXPECT_EQ(SubStr(u"画像を保存", 2, 2), u"像を");
+}
+
+TEST(TextRoutines, StrBeforeAndStrAfter_SplitAtTheFirstOccurrence) {
+  struct Case {
+    const char16_t* text;
+    const char16_t* delimiter;
+    const char16_t* before;
+    const char16_t* after;
+  };
+  const Case cases[] = {
+      {u"a,b,c", u",", u"a", u"b,c"},     {u"abc", u",", u"abc", u""},
+      {u"x=>y=>z", u"=>", u"x", u"y=>z"}, {u",lead", u",", u"", u"lead"},
+      {u"trail,", u",", u"trail", u""},   {u"abc", u"", u"abc", u""},
+      {u"aBbB", u"b", u"aB", u"B"},       {u"", u",", u"", u""},
+      {u"画像|保存", u"|", u"画像", u"保存"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StrBefore(c.text, c.delimiter), c.before);
+    EXPECT_EQ(StrAfter(c.text, c.delimiter), c.after);
+  }
+}
+
 // ---- version numbers -------------------------------------------------------------------------
 
 TEST(VersionNumber, FromText_DropsDotsKeepsThreeCharacters) {
