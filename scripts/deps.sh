@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Lumivore need.
-# Idempotent: when everything is present it only checks and returns.
+# Installs the Debian packages Lumivore needs. Idempotent: when everything is present it only
+# checks and returns.
+#   deps.sh        what building and running need (and the virtual desktop of the demo)
+#   deps.sh test   that, plus what the tests, fuzzing and benchmarks need
 set -euo pipefail
 
 packages=(
@@ -12,14 +14,19 @@ packages=(
   libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
+  fonts-ipafont-gothic
+  # the virtual desktop that ./run shows when there is no display
+  xvfb openbox xterm x11-utils xdotool imagemagick
+)
+test_packages=(
   # tests, fuzzing and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   libvips-dev libmagick++-dev
   python3 python3-pytest python3-pytest-timeout
-  # the virtual desktop and the real clients the end-to-end tests drive
-  xvfb openbox xterm x11-apps x11-utils x11-xserver-utils xdotool wmctrl xclip imagemagick
-  fonts-ipafont-gothic
+  # the real clients and witnesses the end-to-end tests drive
+  x11-apps x11-xserver-utils wmctrl xclip
 )
+[ "${1:-}" = test ] && packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
