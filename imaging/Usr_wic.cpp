@@ -130,8 +130,8 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap) {
   }
 }
 
-bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
-                  int tiffCompression) {
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
+                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out) {
   const Container container = ContainerForName(fileName);
   if (container == Container::None) return false;
   if (bitmap.empty()) return false;
@@ -141,31 +141,34 @@ bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality
     // Out-of-range values are not passed on: the encoder uses its default.
     options.subsampling = (subsampling >= 0 && subsampling <= 3) ? subsampling : 0;
     options.tiffCompression = (tiffCompression >= 0 && tiffCompression <= 7) ? tiffCompression : 0;
-    codec::Bytes out;
-    bool ok = false;
     switch (container) {
       case Container::Bmp:
-        ok = codec::EncodeBmp(bitmap, out);
-        break;
+        return codec::EncodeBmp(bitmap, out);
       case Container::Jpeg:
-        ok = codec::EncodeJpeg(bitmap, options, out);
-        break;
+        return codec::EncodeJpeg(bitmap, options, out);
       case Container::Png:
-        ok = codec::EncodePng(bitmap, out);
-        break;
+        return codec::EncodePng(bitmap, out);
       case Container::Gif:
-        ok = codec::EncodeGif(bitmap, out);
-        break;
+        return codec::EncodeGif(bitmap, out);
       case Container::Tiff:
-        ok = codec::EncodeTiff(bitmap, options, out);
-        break;
+        return codec::EncodeTiff(bitmap, options, out);
       case Container::Wmp:
-        ok = codec::EncodeJxr(bitmap, options, out);
-        break;
+        return codec::EncodeJxr(bitmap, options, out);
       case Container::None:
         break;
     }
-    return ok && codec::WriteFileAtomically(fileName, out);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
+                  int tiffCompression) {
+  try {
+    codec::Bytes out;
+    return WicEncodeImage(fileName, bitmap, quality, subsampling, tiffCompression, out) &&
+           codec::WriteFileAtomically(fileName, out);
   } catch (...) {
     return false;
   }
