@@ -38,6 +38,15 @@ QStringList NameFilters() {
   return filters;
 }
 
+// The entry a filter names, given whole or as the text shown for it (which is
+// what the dialog reports while only the texts are shown); -1 for none.
+int FileTypeIndex(const QString& filter) {
+  const QStringList filters = NameFilters();
+  for (int i = 0; i < filters.size(); ++i)
+    if (filter == filters[i] || filter == QString::fromUtf8(kFileTypes[i].shown)) return i;
+  return -1;
+}
+
 }  // namespace
 
 int TLumivoreForm::SaveFilterIndex(const QString& defExt) {
@@ -57,7 +66,7 @@ void TLumivoreForm::SaveBtnClick(QObject*) {
     SavePictureDialog1->setObjectName("SavePictureDialog1");
     // The type chosen in the dialog gives a name typed without one its extension.
     connect(SavePictureDialog1, &QFileDialog::filterSelected, this, [this](const QString& f) {
-      const int index = static_cast<int>(NameFilters().indexOf(f));
+      const int index = FileTypeIndex(f);
       if (index >= 0) SavePictureDialog1->setDefaultSuffix(kFileTypes[index].extension);
     });
   }
