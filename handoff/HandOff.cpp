@@ -26,10 +26,11 @@ WindowId FindActWnd(Platform& platform, const QString& cls, const QString& title
 
 bool RunProgram(Platform& platform, const QString& commandLine, std::uint32_t idleTimeoutMs) {
   // Arguments go to the program as the bytes of the names they stand for.
-  const std::vector<std::string> argv = SplitCommandLine(QFile::encodeName(commandLine).toStdString());
+  const std::vector<std::string> argv =
+      SplitCommandLine(QFile::encodeName(commandLine).toStdString());
   if (argv.empty()) return false;
-  return platform.startProcess(argv, static_cast<int>(std::min<std::uint32_t>(idleTimeoutMs,
-                                                                                0x7FFFFFFF)));
+  return platform.startProcess(
+      argv, static_cast<int>(std::min<std::uint32_t>(idleTimeoutMs, 0x7FFFFFFF)));
 }
 
 }  // namespace lumivore

@@ -101,8 +101,7 @@ void TLumivoreForm::SaveBtnClick(QObject*) {
   // Only a file that was written is handed on, and only to a program that
   // was set: an empty setting would make the picture itself the program.
   if (saved && runProgram && !FSaveCmdLine.isEmpty()) {
-    const std::string line =
-        InsertFileName(QFile::encodeName(FSaveCmdLine).toStdString(), path);
+    const std::string line = InsertFileName(QFile::encodeName(FSaveCmdLine).toStdString(), path);
     RunProgram(platform_, QFile::decodeName(QByteArray::fromStdString(line)), 10000);
   }
 }

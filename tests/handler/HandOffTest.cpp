@@ -183,8 +183,8 @@ TEST_F(HandOff, Copy_ClipboardRefused_ShowsTheErrorAndGoesNoFurther) {
   f.FSendKey = "V";
   f.CopyBtn->click();
   EXPECT_TRUE(desktop.journal.empty());
-  EXPECT_EQ(messages,
-            std::vector<QString>{QString::fromUtf8("Lumivore: クリップボード CLIPBOARD を開けません")});
+  EXPECT_EQ(messages, std::vector<QString>{
+                          QString::fromUtf8("Lumivore: クリップボード CLIPBOARD を開けません")});
 }
 
 // ---- save --------------------------------------------------------------------------------
@@ -225,7 +225,7 @@ TEST_F(Save, Dialog_ShowsTheFiveTypesAndPreselectsTheLastOne) {
     const char* lastDefExt;
     int index;
   };
-  const Case cases[] = {{"BMP", 1}, {"JPG", 2}, {"png", 3}, {"Gif", 4},
+  const Case cases[] = {{"BMP", 1}, {"JPG", 2},  {"png", 3},  {"Gif", 4},
                         {"TIF", 5}, {"JPEG", 1}, {"TIFF", 1}, {"", 1}};
   for (const Case& c : cases) {
     f.FLastDefExt = c.lastDefExt;
@@ -286,7 +286,8 @@ TEST_F(Save, Failure_ShowsTheErrorUpdatesTheSettingsAndStartsNothing) {
   f.FSaveCmdLine = "uploader $F";
   answerWith(path("a.tiff"));
   f.SaveBtn->click();
-  EXPECT_EQ(messages, std::vector<QString>{QString::fromUtf8("エラー: 画像の保存に失敗しました。")});
+  EXPECT_EQ(messages,
+            std::vector<QString>{QString::fromUtf8("エラー: 画像の保存に失敗しました。")});
   EXPECT_FALSE(QFileInfo::exists(path("a.tiff")));
   EXPECT_EQ(f.FLastDefExt, "TIFF");
   EXPECT_EQ(f.FLastDir, dir_.path());

@@ -152,6 +152,24 @@ TEST(Save, EmptyBitmapFails) {
   EXPECT_TRUE(test::ListDir(dir.path()).empty());
 }
 
+// What the clipboard offers is byte for byte what a saved file holds.
+TEST(Save, EncodingInMemoryGivesTheBytesOfTheFile) {
+  test::ScratchDir dir;
+  const Bitmap picture = MakePicture(PixelFormat::Bgr24);
+  for (const char* name : {"a.bmp", "a.jpg", "a.png", "a.gif", "a.tif", "a.wdp"}) {
+    Bytes encoded;
+    ASSERT_TRUE(WicEncodeImage(name, picture, 90, 0, 0, encoded)) << name;
+    ASSERT_TRUE(WicSaveImage(dir.file(name), picture, 90, 0, 0)) << name;
+    EXPECT_EQ(test::ReadFile(dir.file(name)), encoded) << name;
+  }
+  Bytes encoded;
+  EXPECT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
+  EXPECT_EQ(codec::DetectFormat({encoded.data(), encoded.size()}), FileFormat::Png);
+  EXPECT_FALSE(WicEncodeImage("a.tiff", picture, 100, 0, 0, encoded));
+  EXPECT_FALSE(WicEncodeImage(".png", Bitmap(), 100, 0, 0, encoded));
+  EXPECT_EQ(test::ListDir(dir.path()).size(), 6u);
+}
+
 // ------------------------------------------------------------ round trips
 
 struct RoundTripCase {

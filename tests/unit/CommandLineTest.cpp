@@ -24,12 +24,12 @@ TEST(CommandLine, Split_FollowsTheQuoteAndBackslashRules) {
       {"prog \"a b\"c d", {"prog", "a bc", "d"}},
       {"prog \"\"", {"prog", ""}},
       {"prog a\\b c\\\\d", {"prog", "a\\b", "c\\\\d"}},
-      {"prog a\\\"b", {"prog", "a\"b"}},               // 1 backslash: literal quote
-      {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},       // 2: one backslash, the quote opens
-      {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},         // 3: one backslash and a literal quote
-      {"prog \"a\"\"b\"", {"prog", "a\"b"}},           // doubled quote inside quotes
+      {"prog a\\\"b", {"prog", "a\"b"}},          // 1 backslash: literal quote
+      {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},  // 2: one backslash, the quote opens
+      {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},    // 3: one backslash and a literal quote
+      {"prog \"a\"\"b\"", {"prog", "a\"b"}},      // doubled quote inside quotes
       {"prog \"unbalanced  rest", {"prog", "unbalanced  rest"}},
-      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}},      // backslashes before the closing quote
+      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}},       // backslashes before the closing quote
       {"prog line1\nline2", {"prog", "line1\nline2"}},  // only blanks and tabs separate
       {"画像 \"ファイル 名\"", {"画像", "ファイル 名"}},
   };

@@ -65,8 +65,8 @@ TEST(KeyToken, ReadsKeywordsCodesAndFirstCharacters) {
       {u"0x 56", KeyToken::NoEvent, 0, false},
       {u"0x00000000000000000000041", KeyToken::Key, 0x41, false},
       {u"0xFFFFFFFFFFFFFFFFFFFF41", KeyToken::NoEvent, 0, false},
-      {u"ä", KeyToken::Key, 0xC4, false},  // upper-cased first: U+00C4
-      {u"画", KeyToken::Key, 0x3B, false},   // U+753B, low eight bits
+      {u"ä", KeyToken::Key, 0xC4, false},   // upper-cased first: U+00C4
+      {u"画", KeyToken::Key, 0x3B, false},  // U+753B, low eight bits
       {u"Ā", KeyToken::NoEvent, 0, false},  // U+0100: code 0
       {u"", KeyToken::Empty, 0, false},
       {u"   ", KeyToken::Empty, 0, false},
@@ -98,8 +98,10 @@ TEST(SendKeys, SendsOneEventPerTokenAfterAPauseEach) {
       {u",A", {}, 1, false},
       {u"A,,B", {{'A', false}, {'A', true}}, 2, false},
       {u"A,/A, ,B", {{'A', false}, {'A', true}}, 3, false},
-      {u"SHIFT,CTRL,/SHIFT,X,/", {{0x10, false}, {0x11, false}, {0x10, true}, {'X', false},
-                                   {'X', true}, {0x11, true}}, 5, false},
+      {u"SHIFT,CTRL,/SHIFT,X,/",
+       {{0x10, false}, {0x11, false}, {0x10, true}, {'X', false}, {'X', true}, {0x11, true}},
+       5,
+       false},
   };
   for (const Case& c : cases) {
     ScriptedDesktop desktop;

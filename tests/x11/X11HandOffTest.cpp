@@ -38,30 +38,95 @@ namespace fs = std::filesystem;
 // keysym it types; all other codes name no key.
 std::map<int, std::string> ExpectedKeys() {
   std::map<int, std::string> keys = {
-      {0x03, "Break"},        {0x08, "BackSpace"},   {0x09, "Tab"},          {0x0C, "Clear"},
-      {0x0D, "Return"},       {0x10, "Shift_L"},     {0x11, "Control_L"},    {0x12, "Alt_L"},
-      {0x13, "Pause"},        {0x14, "Caps_Lock"},   {0x15, "Hiragana_Katakana"},
-      {0x19, "Kanji"},        {0x1B, "Escape"},      {0x1C, "Henkan"},       {0x1D, "Muhenkan"},
-      {0x1F, "Mode_switch"},  {0x20, "space"},       {0x21, "Prior"},        {0x22, "Next"},
-      {0x23, "End"},          {0x24, "Home"},        {0x25, "Left"},         {0x26, "Up"},
-      {0x27, "Right"},        {0x28, "Down"},        {0x29, "Select"},       {0x2A, "Print"},
-      {0x2B, "Execute"},      {0x2C, "Print"},       {0x2D, "Insert"},       {0x2E, "Delete"},
-      {0x2F, "Help"},         {0x5B, "Super_L"},     {0x5C, "Super_R"},      {0x5D, "Menu"},
-      {0x5F, "XF86Sleep"},    {0x6A, "KP_Multiply"}, {0x6B, "KP_Add"},       {0x6C, "KP_Separator"},
-      {0x6D, "KP_Subtract"},  {0x6E, "KP_Decimal"},  {0x6F, "KP_Divide"},    {0x90, "Num_Lock"},
-      {0x91, "Scroll_Lock"},  {0x92, "KP_Equal"},    {0xA0, "Shift_L"},      {0xA1, "Shift_R"},
-      {0xA2, "Control_L"},    {0xA3, "Control_R"},   {0xA4, "Alt_L"},        {0xA5, "Alt_R"},
-      {0xA6, "XF86Back"},     {0xA7, "XF86Forward"}, {0xA8, "XF86Refresh"},  {0xA9, "XF86Stop"},
-      {0xAA, "XF86Search"},   {0xAB, "XF86Favorites"}, {0xAC, "XF86HomePage"},
-      {0xAD, "XF86AudioMute"}, {0xAE, "XF86AudioLowerVolume"}, {0xAF, "XF86AudioRaiseVolume"},
-      {0xB0, "XF86AudioNext"}, {0xB1, "XF86AudioPrev"}, {0xB2, "XF86AudioStop"},
-      {0xB3, "XF86AudioPlay"}, {0xB4, "XF86Mail"},   {0xB5, "XF86AudioMedia"},
-      {0xB6, "XF86MyComputer"}, {0xB7, "XF86Calculator"}, {0xBA, "semicolon"}, {0xBB, "equal"},
-      {0xBC, "comma"},        {0xBD, "minus"},       {0xBE, "period"},       {0xBF, "slash"},
-      {0xC0, "grave"},        {0xDB, "bracketleft"}, {0xDC, "backslash"},    {0xDD, "bracketright"},
-      {0xDE, "apostrophe"},   {0xE2, "less"},        {0xF0, "Eisu_toggle"},  {0xF1, "Katakana"},
-      {0xF2, "Hiragana"},     {0xF3, "Zenkaku_Hankaku"}, {0xF4, "Zenkaku_Hankaku"},
-      {0xF5, "Romaji"},       {0xFA, "XF86AudioPlay"}, {0xFE, "Clear"},
+      {0x03, "Break"},
+      {0x08, "BackSpace"},
+      {0x09, "Tab"},
+      {0x0C, "Clear"},
+      {0x0D, "Return"},
+      {0x10, "Shift_L"},
+      {0x11, "Control_L"},
+      {0x12, "Alt_L"},
+      {0x13, "Pause"},
+      {0x14, "Caps_Lock"},
+      {0x15, "Hiragana_Katakana"},
+      {0x19, "Kanji"},
+      {0x1B, "Escape"},
+      {0x1C, "Henkan"},
+      {0x1D, "Muhenkan"},
+      {0x1F, "Mode_switch"},
+      {0x20, "space"},
+      {0x21, "Prior"},
+      {0x22, "Next"},
+      {0x23, "End"},
+      {0x24, "Home"},
+      {0x25, "Left"},
+      {0x26, "Up"},
+      {0x27, "Right"},
+      {0x28, "Down"},
+      {0x29, "Select"},
+      {0x2A, "Print"},
+      {0x2B, "Execute"},
+      {0x2C, "Print"},
+      {0x2D, "Insert"},
+      {0x2E, "Delete"},
+      {0x2F, "Help"},
+      {0x5B, "Super_L"},
+      {0x5C, "Super_R"},
+      {0x5D, "Menu"},
+      {0x5F, "XF86Sleep"},
+      {0x6A, "KP_Multiply"},
+      {0x6B, "KP_Add"},
+      {0x6C, "KP_Separator"},
+      {0x6D, "KP_Subtract"},
+      {0x6E, "KP_Decimal"},
+      {0x6F, "KP_Divide"},
+      {0x90, "Num_Lock"},
+      {0x91, "Scroll_Lock"},
+      {0x92, "KP_Equal"},
+      {0xA0, "Shift_L"},
+      {0xA1, "Shift_R"},
+      {0xA2, "Control_L"},
+      {0xA3, "Control_R"},
+      {0xA4, "Alt_L"},
+      {0xA5, "Alt_R"},
+      {0xA6, "XF86Back"},
+      {0xA7, "XF86Forward"},
+      {0xA8, "XF86Refresh"},
+      {0xA9, "XF86Stop"},
+      {0xAA, "XF86Search"},
+      {0xAB, "XF86Favorites"},
+      {0xAC, "XF86HomePage"},
+      {0xAD, "XF86AudioMute"},
+      {0xAE, "XF86AudioLowerVolume"},
+      {0xAF, "XF86AudioRaiseVolume"},
+      {0xB0, "XF86AudioNext"},
+      {0xB1, "XF86AudioPrev"},
+      {0xB2, "XF86AudioStop"},
+      {0xB3, "XF86AudioPlay"},
+      {0xB4, "XF86Mail"},
+      {0xB5, "XF86AudioMedia"},
+      {0xB6, "XF86MyComputer"},
+      {0xB7, "XF86Calculator"},
+      {0xBA, "semicolon"},
+      {0xBB, "equal"},
+      {0xBC, "comma"},
+      {0xBD, "minus"},
+      {0xBE, "period"},
+      {0xBF, "slash"},
+      {0xC0, "grave"},
+      {0xDB, "bracketleft"},
+      {0xDC, "backslash"},
+      {0xDD, "bracketright"},
+      {0xDE, "apostrophe"},
+      {0xE2, "less"},
+      {0xF0, "Eisu_toggle"},
+      {0xF1, "Katakana"},
+      {0xF2, "Hiragana"},
+      {0xF3, "Zenkaku_Hankaku"},
+      {0xF4, "Zenkaku_Hankaku"},
+      {0xF5, "Romaji"},
+      {0xFA, "XF86AudioPlay"},
+      {0xFE, "Clear"},
   };
   for (int c = 'A'; c <= 'Z'; ++c) keys[c] = std::string(1, char(c - 'A' + 'a'));
   for (int c = '0'; c <= '9'; ++c) keys[c] = std::string(1, char(c));
@@ -80,8 +145,8 @@ TEST(VirtualKeys, EveryCodeTypesTheKeyOfItsName) {
       continue;
     }
     ASSERT_FALSE(syms.empty()) << std::hex << vk;
-    EXPECT_EQ(syms.front(), XStringToKeysym(it->second.c_str())) << std::hex << vk << " "
-                                                                << it->second;
+    EXPECT_EQ(syms.front(), XStringToKeysym(it->second.c_str()))
+        << std::hex << vk << " " << it->second;
   }
   // Both Shift keys count as Shift being down.
   EXPECT_EQ(KeysymsForVk(0x10),
@@ -217,7 +282,8 @@ TEST_F(BareHandOffDesktop, SendKey_EveryCodeArrivesAsItsKeysym_AndTheMapIsGivenB
         std::free(e);
       }
       return code != 0;
-    })) << std::hex << vk << " " << name;
+    })) << std::hex
+        << vk << " " << name;
     // The keycode carries the keysym now, in some column; a spare keycode
     // keeps it until the next key event.
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(k.c);
@@ -236,7 +302,8 @@ TEST_F(BareHandOffDesktop, SendKey_EveryCodeArrivesAsItsKeysym_AndTheMapIsGivenB
 }
 
 TEST_F(HandOffDesktop, StartProcess_NeverThroughAShell_WaitsForWindowOrExit_LeavesNoZombie) {
-  const fs::path dir = fs::path(::testing::TempDir()) / ("lumivore-start-" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::path(::testing::TempDir()) / ("lumivore-start-" + std::to_string(getpid()));
   fs::create_directories(dir);
   using Clock = std::chrono::steady_clock;
 
@@ -293,12 +360,12 @@ TEST_F(HandOffDesktop, StartProcess_NeverThroughAShell_WaitsForWindowOrExit_Leav
 TEST_F(HandOffDesktop, WaitForFocus_EndsWhenTheActivatedWindowHasIt_OrAtTheTimeOut) {
   Process term = session_->start({"xterm", "-class", "LumivoreFocus", "-geometry", "40x5+50+50"});
   WindowId w = 0;
-  ASSERT_TRUE(WaitFor([&] { return (w = x_->findWindowByClass("LumivoreFocus")) != 0 &&
-                                   x_->isWindowVisible(w); }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return (w = x_->findWindowByClass("LumivoreFocus")) != 0 && x_->isWindowVisible(w); }));
   Process eyes = session_->start({"xeyes", "-geometry", "80x80+600+50"});
   WindowId e = 0;
-  ASSERT_TRUE(WaitFor([&] { return (e = x_->findWindowByClass("XEyes")) != 0 &&
-                                   x_->isWindowVisible(e); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return (e = x_->findWindowByClass("XEyes")) != 0 && x_->isWindowVisible(e); }));
   for (int round = 0; round < 3; ++round) {
     x_->activateWindow(e);
     // xeyes never takes the focus: the wait gives up after its time-out.
