@@ -336,7 +336,7 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
 void TLumivoreForm::ApplyOuterBounds() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   assumedMargins_ = m;
-  setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
+  setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
     normalBoundsPending_ = true;
     return;

@@ -94,6 +94,15 @@ INSTANTIATE_TEST_SUITE_P(
                       QRect(1700, 840, 220, 240)},
         PlacementCase{"CentredOnStoredSize", "[General]\nWinWidth=400\nWinHeight=300\n", 1,
                       QRect(760, 390, 400, 300)},
+        // The minimum width comes first: centring and clamping use the width
+        // the window gets.
+        PlacementCase{"NarrowerThanMinimumCentred", "[General]\nWinWidth=100\n", 1,
+                      QRect(851, 420, 218, 240)},
+        PlacementCase{"NarrowerThanMinimumAtTheRight", "[General]\nWinLeft=1800\nWinWidth=100\n",
+                      1, QRect(1702, 420, 218, 240)},
+        // The right edge is corrected after the left one.
+        PlacementCase{"WiderThanTheScreen", "[General]\nWinLeft=100\nWinWidth=2500\n", 1,
+                      QRect(-580, 420, 2500, 240)},
         PlacementCase{"TwoMonitorsKeepNegative", "[General]\nWinLeft=-50\nWinTop=-7\n", 2,
                       QRect(-50, -7, 220, 240)},
         PlacementCase{"TwoMonitorsKeepNegativeLeft", "[General]\nWinLeft=-50\nWinTop=7\n", 2,
