@@ -232,6 +232,14 @@ INSTANTIATE_TEST_SUITE_P(
             "RightClampsToTheEdge", {250, 0, 350, 50}, vk::Right, false, false, {300, 0, 400, 50}},
         KeyCase{"LeftAtTheEdgeStays", {0, 0, 100, 50}, vk::Left, false, false, {0, 0, 100, 50}},
         KeyCase{"UpClampsToTheTop", {0, 30, 100, 80}, vk::Up, false, false, {0, 0, 100, 50}},
+        // Wider than the picture (as after a rotation): the right edge is
+        // corrected last, so the left one ends outside.
+        KeyCase{"WiderThanThePictureEndsAtTheRightEdge",
+                {0, 0, 450, 50},
+                vk::Right,
+                false,
+                false,
+                {-50, 0, 400, 50}},
         KeyCase{
             "ShiftRightStepsOnePixel", {0, 0, 100, 50}, vk::Right, false, true, {1, 0, 101, 50}},
         KeyCase{"ShiftLeftAtTheEdgeStays", {0, 5, 100, 55}, vk::Left, false, true, {0, 5, 100, 55}},
