@@ -98,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         // the window gets.
         PlacementCase{"NarrowerThanMinimumCentred", "[General]\nWinWidth=100\n", 1,
                       QRect(851, 420, 218, 240)},
-        PlacementCase{"NarrowerThanMinimumAtTheRight", "[General]\nWinLeft=1800\nWinWidth=100\n",
-                      1, QRect(1702, 420, 218, 240)},
+        PlacementCase{"NarrowerThanMinimumAtTheRight", "[General]\nWinLeft=1800\nWinWidth=100\n", 1,
+                      QRect(1702, 420, 218, 240)},
         // The right edge is corrected after the left one.
         PlacementCase{"WiderThanTheScreen", "[General]\nWinLeft=100\nWinWidth=2500\n", 1,
                       QRect(-580, 420, 2500, 240)},

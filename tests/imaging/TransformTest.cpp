@@ -191,7 +191,8 @@ TEST(Scale, AreaAveragesAndBilinearInterpolates) {
     EXPECT_LT(RedOf(wide.pixel(3, 0)), 192) << mode;
     // Sample centres line up with the source's, so the ramp is symmetric.
     for (int x = 0; x < 4; ++x)
-      EXPECT_NEAR(RedOf(wide.pixel(x, 0)) + RedOf(wide.pixel(7 - x, 0)), 255, 1) << mode << " " << x;
+      EXPECT_NEAR(RedOf(wide.pixel(x, 0)) + RedOf(wide.pixel(7 - x, 0)), 255, 1)
+          << mode << " " << x;
   }
 }
 
