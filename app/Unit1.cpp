@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include "app/IniFile.h"
+#include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
 namespace lumivore {
@@ -94,9 +95,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
       exePath_(exePath) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
-  QFont font("ＭＳ Ｐゴシック");
-  font.setPixelSize(12);
-  setFont(font);
+  setFont(UiFont("ＭＳ Ｐゴシック", 12));
   BuildLayout();
   BuildActions();
   LoadImages();

@@ -1,9 +1,13 @@
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
 
 #include "tests/handler/FormFixture.h"
+#include "ui/UiFont.h"
 
 namespace lumivore {
 namespace {
@@ -65,6 +69,32 @@ TEST_F(MainWindow, Close_WritesEveryKeyInOrderWithDefaults) {
                                                   "SendKey=\n"
                                                   "[OnSave]\n"
                                                   "CmdLine=\n"));
+}
+
+TEST_F(MainWindow, DesignedFonts_AreTheIpaGothicsWhateverElseIsInstalled) {
+  TLumivoreForm& f = start();
+  struct FontCase {
+    const char* what;
+    QFont font;
+    const char* family;
+    int pixels;
+    bool fixed;
+  };
+  const FontCase cases[] = {
+      {"window", f.font(), "IPAPGothic", 12, false},
+      {"menu", f.PopupMenu1->font(), "IPAPGothic", 12, false},
+      {"submenu", f.AboutItem->font(), "IPAPGothic", 12, false},
+      {"dialog", UiFont("ＭＳ Ｐゴシック", 13), "IPAPGothic", 13, false},
+      {"half-width name", UiFont("MS PGothic", 12), "IPAPGothic", 12, false},
+      {"fixed pitch", UiFont("ＭＳ ゴシック", 13), "IPAGothic", 13, true},
+  };
+  for (const FontCase& c : cases) {
+    const QFontInfo info(c.font);
+    EXPECT_EQ(info.family(), c.family) << c.what;
+    EXPECT_EQ(info.pixelSize(), c.pixels) << c.what;
+    const QFontMetrics m(c.font);
+    EXPECT_EQ(m.horizontalAdvance('i') == m.horizontalAdvance('M'), c.fixed) << c.what;
+  }
 }
 
 struct PlacementCase {
