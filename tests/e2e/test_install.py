@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import MAIN_CLASS, SCREEN_H, SCREEN_W, spawn, stop_group, wait_until
+from conftest import MAIN_CLASS, SCREEN_H, SCREEN_W, Lumivore, spawn, wait_until
 
 VERSION = os.environ.get("LUMIVORE_VERSION", "")
 CENTRED = ((SCREEN_W - 220) // 2, (SCREEN_H - 240) // 2, 220, 240)
@@ -138,7 +138,7 @@ def test_HelpVersionAndUnknownOption_AnswerWithoutDisplayOrMarker(root, tmp_path
     assert not (tmp_path / "config").exists()
 
 
-class InstalledRun:
+class InstalledRun(Lumivore):
     """The installed executable run by an ordinary user: as root, the user "nobody" (root may
     write anywhere); otherwise the test's own user, for whom the program folder is read-only.
     Its home, configuration and runtime folders belong to that user."""
@@ -146,9 +146,10 @@ class InstalledRun:
     def __init__(self, desktop, root, base):
         self.desktop = desktop
         self.exe = root / "bin" / "lumivore"
-        self.base = base
+        self.folder = base
         self.config = base / "config"
         self.ini = self.config / "lumivore" / "lumivore.INI"
+        self.procs = []
         folders = {name: base / name for name in ("home", "config", "runtime")}
         for folder in folders.values():
             folder.mkdir(mode=0o700)
@@ -158,51 +159,13 @@ class InstalledRun:
                         XDG_RUNTIME_DIR=str(folders["runtime"]))
         self.prefix = (["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
                        if os.geteuid() == 0 else [])
-        self.procs = []
 
     def start(self):
         proc = spawn(self.prefix + [str(self.exe)], self.env,
-                     self.base / f"lumivore-{len(self.procs)}.log")
+                     self.folder / f"lumivore-{len(self.procs)}.log")
         self.procs.append(proc)
+        self.desktop.procs.append(proc)
         return proc
-
-    def stop(self):
-        for proc in self.procs:
-            stop_group(proc)
-
-    def wait_window(self):
-        found = wait_until(self.desktop.main_windows, 10)
-        assert len(found) == 1, f"expected one main window, found {found}"
-        return found[0]
-
-    def wait_outer(self, win, expected, timeout=5):
-        seen = []
-
-        def probe():
-            seen.append(self.desktop.outer_geometry(win))
-            return seen[-1] == expected
-
-        wait_until(probe, timeout)
-        return seen[-1]
-
-    def close(self, proc, win):
-        """Esc, as the user presses it; the exit status, or None if it did not end (a message
-        box left open would keep it running)."""
-        self.desktop.key(win, "Escape")
-        try:
-            return proc.wait(10)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def ini_values(self):
-        values, section = {}, None
-        for line in self.ini.read_text(encoding="utf-8").splitlines():
-            if line.startswith("["):
-                section = line[1:].split("]", 1)[0]
-            elif "=" in line:
-                key, value = line.split("=", 1)
-                values.setdefault((section, key), value)
-        return values
 
 
 def capture_tool_centre(client):
@@ -250,18 +213,18 @@ def test_InstalledCopy_ReadOnlyProgramFolder_KeepsThePlacementInTheUserConfigFol
         drag_title_bar(desktop, win, -300, -200)
         moved = (CENTRED[0] - 300, CENTRED[1] - 200, 220, 240)
         assert app.wait_outer(win, moved) == moved
-        assert app.close(proc, win) == 0, "closed without a message box"
-        values = app.ini_values()
-        assert (values[("General", "WinLeft")], values[("General", "WinTop")]) == \
+        # A message box left open would keep the program running.
+        assert app.close_with_esc(proc, win) == 0
+        assert (app.ini_value("General", "WinLeft"), app.ini_value("General", "WinTop")) == \
             (str(moved[0]), str(moved[1]))
-        assert values[("General", "Version")] == "".join(VERSION.split("."))[:3]
+        assert app.ini_value("General", "Version") == "".join(VERSION.split("."))[:3]
         assert sorted(p.name for p in (root / "bin").iterdir()) == ["lumivore"]
 
         proc = app.start()
         win = app.wait_window()
         assert app.wait_outer(win, moved) == moved
         assert desktop.wm_class(win)[1:] == [MAIN_CLASS]
-        assert app.close(proc, win) == 0
+        assert app.close_with_esc(proc, win) == 0
     finally:
-        app.stop()
+        desktop.stop_clients()
         shutil.rmtree(base, ignore_errors=True)
