@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "util/CommandLine.h"
+#include "util/CommandSplit.h"
 
 namespace lumivore {
 

@@ -8,7 +8,7 @@
 #include "app/Unit1.h"
 #include "handoff/HandOff.h"
 #include "imaging/Usr_wic.h"
-#include "util/CommandLine.h"
+#include "util/CommandSplit.h"
 #include "util/Dialogs.h"
 
 namespace lumivore {
