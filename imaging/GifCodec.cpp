@@ -49,10 +49,13 @@ struct MapGuard {
   ~MapGuard() { GifFreeMapObject(map); }
 };
 
-bool DecodeFirstImage(GifFileType* gif, Bitmap& out) {
+bool DecodeFirstImage(GifFileType* gif, std::size_t fileSize, Bitmap& out) {
   if (DGifGetImageDesc(gif) != GIF_OK) return false;
   const GifImageDesc& desc = gif->Image;
-  if (!PictureSizeAllowed(desc.Width, desc.Height)) return false;
+  // An LZW code of at least 12 bits stands for at most 4096 pixels, so the
+  // file must hold at least one byte per 2731 pixels; checked before
+  // allocating the picture.
+  if (!DataCanHold(desc.Width, desc.Height, fileSize, 2731)) return false;
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   if (!map || !map->Colors) return false;
   // Indices beyond the colour map read as black.
@@ -154,7 +157,7 @@ bool DecodeGif(ByteView in, Bitmap& out) {
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(guard.gif, &type) != GIF_OK) return false;
-    if (type == IMAGE_DESC_RECORD_TYPE) return DecodeFirstImage(guard.gif, out);
+    if (type == IMAGE_DESC_RECORD_TYPE) return DecodeFirstImage(guard.gif, in.size, out);
     if (type != EXTENSION_RECORD_TYPE) return false;  // the end, without any image
     int code = 0;
     GifByteType* block = nullptr;
