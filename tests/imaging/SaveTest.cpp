@@ -443,6 +443,24 @@ TEST(Save, FailedSaveKeepsExistingFileIntact) {
   EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"keep.jpg"});
 }
 
+TEST(Save, NameNearTheFileSystemLimitIsWritten) {
+  // 80 three-byte characters and ".png": 244 of the 255 bytes a name may have, so the
+  // temporary file beside it cannot simply add to the name.
+  test::ScratchDir dir;
+  std::string name;
+  for (int i = 0; i < 80; ++i) name += "\u753b";
+  name += ".png";
+  ASSERT_EQ(name.size(), 244u);
+  const Bitmap source = test::MakePattern(8, 8);
+  for (int round = 0; round < 2; ++round) {  // creating, then replacing
+    ASSERT_TRUE(WicSaveImage(dir.file(name), source, 100, 0, 0)) << round;
+  }
+  Bitmap loaded;
+  ASSERT_TRUE(WicLoadImage(dir.file(name), loaded));
+  EXPECT_EQ(loaded, source);
+  EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{name});
+}
+
 TEST(Save, ReplacingKeepsPermissionBits) {
   test::ScratchDir dir;
   const std::string path = dir.file("shared.png");
