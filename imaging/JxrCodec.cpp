@@ -21,6 +21,10 @@
 #undef min
 #undef max
 
+// Present only in sanitizer builds: the hook a fuzzer uses to save the input
+// when a sanitizer ends the process.
+extern "C" __attribute__((weak)) void __sanitizer_set_death_callback(void (*)(void));
+
 namespace lumivore::codec {
 namespace {
 
@@ -212,9 +216,10 @@ bool ReadAll(int fd, void* data, std::size_t size, std::chrono::steady_clock::ti
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
   // A fault inside jxrlib ends this child plainly, whatever handlers the
-  // parent installed (a crash reporter or a fuzzer would record the child's
-  // contained failure as its own).
+  // parent installed: a crash reporter, a sanitizer or a fuzzer would record
+  // the child's contained failure as one of the parent's own.
   for (const int sig : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) ::signal(sig, SIG_DFL);
+  if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
   bool ok = false;
   try {
     ok = DecodeToPipe(in, fd);

@@ -274,6 +274,27 @@ TEST(Save, GifOfManyColoursIsQuantisedToAFullPalette) {
   EXPECT_LT(MeanError(loaded, b), 12.0);
 }
 
+TEST(Save, GifOfManyColoursIsAsCloseAsImageMagicks) {
+  // A photo and anti-aliased text are where the colour choice shows.
+  const std::string root = test::TestDataRoot();
+  if (root.empty()) GTEST_SKIP() << "the image suites are not installed";
+  test::ScratchDir dir;
+  for (const char* name : {"jpeg/testorig.jpg", "pngsuite/basn2c16.png"}) {
+    Bitmap source;
+    ASSERT_TRUE(WicLoadImage(root + "/" + name, source)) << name;
+    ASSERT_GT(CountColours(source), 256u) << name;
+    ASSERT_TRUE(WicSaveImage(dir.file("ours.gif"), source, 100, 0, 0)) << name;
+    if (!test::RunCommand("convert '" + root + "/" + name + "' -alpha off '" +
+                          dir.file("magick.gif") + "' 2>/dev/null")) {
+      GTEST_SKIP() << "ImageMagick's convert is not installed";
+    }
+    Bitmap ours, magick;
+    ASSERT_TRUE(WicLoadImage(dir.file("ours.gif"), ours)) << name;
+    ASSERT_TRUE(WicLoadImage(dir.file("magick.gif"), magick)) << name;
+    EXPECT_LE(MeanError(ours, source), MeanError(magick, source)) << name;
+  }
+}
+
 // ---------------------------------------------------------------- options
 
 struct JpegHeader {
