@@ -12,9 +12,11 @@
 #include <webp/encode.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string_view>
 
 #include "TestSupport.h"
 #include "imaging/Usr_wic.h"
@@ -218,6 +220,41 @@ Bytes PatchedWebp(int width, int height) {
   return d;
 }
 
+// A small JPEG XR whose image header claims another size (the container's
+// own size tags are patched to match).
+Bytes PatchedJxr(int width, int height, const test::ScratchDir& dir) {
+  const std::string path = dir.file("small.wdp");
+  if (!WicSaveImage(path, test::MakePattern(16, 16), 90, 0, 0)) return {};
+  Bytes d = test::ReadFile(path).value_or(Bytes{});
+  const std::string_view signature("WMPHOTO\0", 8);
+  const auto at = std::search(d.begin(), d.end(), signature.begin(), signature.end());
+  if (at == d.end() || at + 20 > d.end()) return {};
+  const std::size_t header = static_cast<std::size_t>(at - d.begin());
+  if (d[header + 10] & 0x80) {  // short header: 16-bit sizes
+    PutU16Big(d, header + 12, static_cast<std::uint32_t>(width - 1));
+    PutU16Big(d, header + 14, static_cast<std::uint32_t>(height - 1));
+  } else {
+    PutU32Big(d, header + 12, static_cast<std::uint32_t>(width - 1));
+    PutU32Big(d, header + 16, static_cast<std::uint32_t>(height - 1));
+  }
+  // Container tags 0xBC80 and 0xBC81 (width, height) in the first directory.
+  const std::size_t ifd = d[4] | (d[5] << 8) | (d[6] << 16) | (d[7] << 24);
+  const std::size_t entries = d[ifd] | (d[ifd + 1] << 8);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t e = ifd + 2 + 12 * i;
+    const std::uint32_t tag = d[e] | (d[e + 1] << 8);
+    if (tag == 0xBC80 || tag == 0xBC81) {
+      const std::uint32_t v = static_cast<std::uint32_t>(tag == 0xBC80 ? width : height);
+      if ((d[e + 2] | (d[e + 3] << 8)) == 3) {
+        PutU16(d, e + 8, v);
+      } else {
+        PutU32(d, e + 8, v);
+      }
+    }
+  }
+  return d;
+}
+
 TEST(LoadMemory, HeadersClaimingHugePicturesCostNoMemory) {
   test::ScratchDir dir;
   const struct {
@@ -234,6 +271,7 @@ TEST(LoadMemory, HeadersClaimingHugePicturesCostNoMemory) {
       {"palette.tif", [&] { return SparseTiff(true, kClaimed, kClaimed, dir); }},
       {"rgb.tif", [&] { return SparseTiff(false, kClaimed, kClaimed, dir); }},
       {"header.webp", [] { return PatchedWebp(kClaimed, kClaimed); }},
+      {"header.wdp", [&] { return PatchedJxr(kClaimed, kClaimed, dir); }},
       // Beyond the size limit: refused from the header alone.
       {"giant.png", [&] { return PatchedPng(26000, 27000, dir); }},
   };
