@@ -34,6 +34,15 @@ using test::Bytes;
 constexpr int kClaimed = 11585;  // 11585^2 < 2^27
 constexpr long long kMiB = 1 << 20;
 
+// AddressSanitizer writes shadow memory for every allocation and holds freed
+// blocks back, so resident sizes tell nothing about the loader there; the
+// loads still run and must still fail or succeed.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSizesMeaningful = false;
+#else
+constexpr bool kSizesMeaningful = true;
+#endif
+
 struct LoadCost {
   bool loaded = false;
   long long width = 0, height = 0;
@@ -282,7 +291,9 @@ TEST(LoadMemory, HeadersClaimingHugePicturesCostNoMemory) {
     const LoadCost cost = MeasureLoad(dir.file(c.name));
     EXPECT_FALSE(cost.loaded) << c.name << " (" << file.size() << " bytes)";
     // The claimed picture alone would be 384 MiB.
-    EXPECT_LT(cost.peakBytes, 32 * kMiB) << c.name << " (" << file.size() << " bytes)";
+    if (kSizesMeaningful) {
+      EXPECT_LT(cost.peakBytes, 32 * kMiB) << c.name << " (" << file.size() << " bytes)";
+    }
   }
 }
 
@@ -312,7 +323,9 @@ TEST(LoadMemory, RealLoadStaysWithinTwiceItsPicture) {
     EXPECT_TRUE(cost.loaded) << name;
     EXPECT_EQ(cost.width, width) << name;
     EXPECT_EQ(cost.height, height) << name;
-    EXPECT_LT(cost.peakBytes, 2 * picture + 8 * kMiB) << name;
+    if (kSizesMeaningful) {
+      EXPECT_LT(cost.peakBytes, 2 * picture + 8 * kMiB) << name;
+    }
   }
 }
 
