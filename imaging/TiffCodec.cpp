@@ -103,9 +103,10 @@ std::uint8_t FloatToByte(double v) {
 // near one picture.
 class RowCollector {
  public:
+  // Rows decoded at a time where the decoder lets us choose.
   static constexpr std::uint32_t kBandRows = 64;
   explicit RowCollector(std::uint32_t width) : rowBytes_(3 * std::size_t{width}) {}
-  // Room for the next `rows` rows (at most kBandRows), to be filled by the caller.
+  // Room for the next `rows` rows, to be filled by the caller.
   std::uint8_t* append(std::uint32_t rows) {
     bands_.emplace_back(rows * rowBytes_);
     return bands_.back().data();
@@ -271,15 +272,26 @@ bool DecodeTiff(ByteView in, Bitmap& out) {
   TIFFGetFieldDefaulted(h.tif, TIFFTAG_ORIENTATION, &orientation);
   const bool bottomUp = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
                         orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
-  std::vector<std::uint32_t> raster(std::size_t{width} * RowCollector::kBandRows);
+  // libtiff starts a band only at the first row of a strip or tile: bands
+  // are whole strips (or rows of tiles), several small ones together.
+  std::uint32_t unit = height;
+  if (TIFFIsTiled(h.tif)) {
+    TIFFGetField(h.tif, TIFFTAG_TILELENGTH, &unit);
+  } else {
+    TIFFGetFieldDefaulted(h.tif, TIFFTAG_ROWSPERSTRIP, &unit);
+  }
+  unit = std::clamp<std::uint32_t>(unit, 1, height);
+  const std::uint32_t bandRows =
+      std::min(height, std::max<std::uint32_t>(1, RowCollector::kBandRows / unit) * unit);
+  std::vector<std::uint32_t> raster(std::size_t{width} * bandRows);
   RowCollector rows(width);
   // A strip or tile that fails to decode is left as libtiff fills it, as
   // slightly broken files still show most of their picture; but a picture
   // whose bands mostly fail has no data behind its header and is refused
   // before it grows further.
   int bands = 0, failed = 0;
-  for (std::uint32_t y = 0; y < height; y += RowCollector::kBandRows) {
-    const std::uint32_t count = std::min(RowCollector::kBandRows, height - y);
+  for (std::uint32_t y = 0; y < height; y += bandRows) {
+    const std::uint32_t count = std::min(bandRows, height - y);
     rgba.img.row_offset = static_cast<int>(y);
     rgba.img.col_offset = 0;
     ++bands;
@@ -294,6 +306,7 @@ bool DecodeTiff(ByteView in, Bitmap& out) {
       d[2] = static_cast<std::uint8_t>(TIFFGetR(raster[i]));
     }
   }
+  std::vector<std::uint32_t>().swap(raster);
   return rows.finish(width, height, bottomUp, out);
 }
 
