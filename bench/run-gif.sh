@@ -29,7 +29,7 @@ trap cleanup EXIT
 
 Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 xdpyinfo >/dev/null 2>&1 || { echo "run-gif: Xvfb did not start" >&2; exit 1; }
 openbox >/dev/null 2>&1 &
 pids+=($!)
