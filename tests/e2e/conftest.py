@@ -100,8 +100,10 @@ class Desktop:
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
                                  "QT_SCALE_FACTOR", "XAUTHORITY")}
-        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private.
-        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime))
+        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private. So are the
+        # settings of a copy that cannot write beside itself, under XDG_CONFIG_HOME.
+        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
+                        XDG_CONFIG_HOME=str(self.workdir / "config"))
         if wm:
             self.wm_proc = spawn(["openbox"], self.env, self.workdir / "openbox.log")
             if not wait_until(lambda: "window id" in self.x("xprop", "-root",
