@@ -1,5 +1,6 @@
 #include "imaging/Usr_wic.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -10,20 +11,20 @@ namespace lumivore {
 namespace codec {
 
 bool PictureSizeAllowed(long long width, long long height) {
-#ifdef LUMIVORE_MAX_DECODE_PIXELS
-  if (width > 0 && height > 0 && width * height > LUMIVORE_MAX_DECODE_PIXELS) return false;
-#endif
-  return width > 0 && height > 0 && width < (1LL << 31) && height < (1LL << 31) &&
-         3 * width * height < (1LL << 31);
+  return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+         width * height <= kMaxPicturePixels;
 }
 
-std::size_t LibraryMemoryLimit() {
-#ifdef LUMIVORE_MAX_DECODE_PIXELS
-  return std::size_t{LUMIVORE_MAX_DECODE_PIXELS} * 8;
-#else
-  return std::size_t{1} << 31;
-#endif
+bool DataCanHold(long long width, long long height, std::size_t dataBytes,
+                 long long maxPixelsPerByte) {
+  // Both sides are at most 2^16 and the product at most 2^27, so nothing overflows.
+  return PictureSizeAllowed(width, height) &&
+         width * height <= static_cast<long long>(std::min<std::size_t>(dataBytes, 1ULL << 32)) *
+                               maxPixelsPerByte;
 }
+
+// Twice the largest picture: room for a library's own full-size buffers.
+std::size_t LibraryMemoryLimit() { return std::size_t{8} * kMaxPicturePixels; }
 
 FileFormat DetectFormat(ByteView in) {
   const auto starts = [&](std::string_view magic, std::size_t at = 0) {
