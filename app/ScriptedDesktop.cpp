@@ -155,6 +155,9 @@ std::vector<Bitmap> ScriptedDesktop::fileIcons(const std::string& file) {
   return it == icons.end() ? std::vector<Bitmap>{} : it->second;
 }
 
-std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string&) { return std::nullopt; }
+std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string& file) {
+  auto it = shellIcons.find(file);
+  return it == shellIcons.end() ? std::nullopt : std::optional<Bitmap>(it->second);
+}
 
 }  // namespace lumivore

@@ -61,6 +61,8 @@ class ScriptedDesktop final : public Platform {
   std::optional<Bitmap> clipboard;
   std::optional<Rect> clip;
   std::map<std::string, std::vector<Bitmap>> icons;
+  // The desktop's icon for a file's type, by file name.
+  std::map<std::string, Bitmap> shellIcons;
   int syncs = 0;
   Point pointer;
 

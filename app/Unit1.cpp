@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include "app/IniFile.h"
+#include "options/Unit2.h"
 #include "util/Userfunc.h"
 
 namespace lumivore {
@@ -102,6 +103,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
   LoadImages();
   BuildPopupMenu();
   FormCreate();
+  OptionDlg = new TOptionDlg(*this);
 }
 
 TLumivoreForm::~TLumivoreForm() { FormDestroy(); }
@@ -305,6 +307,8 @@ void TLumivoreForm::FormCreate() {
   ConnectSelection();
   ConnectViewToggles();
   ApplyWindowClass();
+  // Files dropped from a file manager (text/uri-list of local files).
+  setAcceptDrops(true);
   Timer1->start();
 }
 
@@ -426,6 +430,16 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
   }
   return QWidget::eventFilter(watched, e);
 }
+
+void TLumivoreForm::dragEnterEvent(QDragEnterEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dragMoveEvent(QDragMoveEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dropEvent(QDropEvent* e) { DropFilesEvent(e); }
 
 void TLumivoreForm::mouseReleaseEvent(QMouseEvent* e) {
   CapToolImgMouseUp(e->button(), e->modifiers(), e->position().toPoint());

@@ -492,4 +492,21 @@ void DrawIcon(Bitmap& target, int x, int y, const Bitmap& icon) {
   }
 }
 
+Bitmap LayoutIcons(const std::vector<Bitmap>& icons, int areaWidth, Rgb background) {
+  const long long n = static_cast<long long>(icons.size());
+  const long long k = std::max(1, areaWidth / kIconSize);
+  const long long columns = std::min(n, k), rows = (n + k - 1) / k;
+  Bitmap out;
+  const long long width = std::max<long long>(kIconSize, columns * kIconSize);
+  const long long height = std::max<long long>(kIconSize, rows * kIconSize);
+  if (height > INT32_MAX || !out.allocate(static_cast<int>(width), static_cast<int>(height),
+                                          PixelFormat::Bgrx32))
+    return out;
+  for (int y = 0; y < out.height(); ++y)
+    for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, background);
+  for (long long i = 0; i < n; ++i)
+    DrawIcon(out, static_cast<int>(i % k * kIconSize), static_cast<int>(i / k * kIconSize), icons[i]);
+  return out;
+}
+
 }  // namespace lumivore

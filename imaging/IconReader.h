@@ -34,4 +34,10 @@ std::vector<Bitmap> ReadIconsFromMemory(const std::uint8_t* data, std::size_t si
 // or Bgr24 bitmap, blending it over what is there; parts outside are cut.
 void DrawIcon(Bitmap& target, int x, int y, const Bitmap& icon);
 
+// The icons of one file laid out edge to edge on the background colour, in
+// rows of k = max(1, areaWidth / 32) from the top: a Bgrx32 picture of
+// max(32, min(n, k) * 32) x max(32, ceil(n / k) * 32) pixels. No icons give a
+// 32 x 32 picture of the background.
+Bitmap LayoutIcons(const std::vector<Bitmap>& icons, int areaWidth, Rgb background);
+
 }  // namespace lumivore

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "app/Unit1.h"
+#include "options/Unit2.h"
 #include "ui/OwnerDrawMenu.h"
 
 namespace lumivore {
@@ -238,9 +239,7 @@ QString TLumivoreForm::VersionText(int version) {
   return "Version " + QLocale().toString(version * 0.01, 'f', 2);
 }
 
-void TLumivoreForm::OptionItemClick(QAction*) {
-  // The options dialog is shown here once it exists.
-}
+void TLumivoreForm::OptionItemClick(QAction*) { OptionDlg->exec(); }
 
 QString TLumivoreForm::helpFileName() const {
   QFileInfo exe(exePath_);
