@@ -1,5 +1,7 @@
 #include "app/ScriptedDesktop.h"
 
+#include "imaging/IconReader.h"
+
 #include <algorithm>
 
 namespace lumivore {
@@ -151,8 +153,10 @@ bool ScriptedDesktop::setClipboardImage(const Bitmap& image) {
 }
 
 std::vector<Bitmap> ScriptedDesktop::fileIcons(const std::string& file) {
+  // Unless scripted, the icons really stored in the file: reading them is no
+  // effect of the desktop, and handler tests then see the real reader.
   auto it = icons.find(file);
-  return it == icons.end() ? std::vector<Bitmap>{} : it->second;
+  return it == icons.end() ? ReadFileIcons(file) : it->second;
 }
 
 std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string& file) {
