@@ -233,6 +233,8 @@ QString TOptionDlg::ExeDir() const { return QFileInfo(owner_.iniFileName()).abso
 void TOptionDlg::showEvent(QShowEvent* e) {
   if (!e->spontaneous()) {
     FormShow();
+    // The first control of the tab order has the focus, as at every showing.
+    OKBtn->setFocus();
     // Centred on the screen.
     if (QScreen* screen = this->screen()) {
       const QRect s = screen->geometry();
