@@ -2,12 +2,10 @@
 // every bit depth, a PNG-compressed image, several sizes in one file, and
 // executables with one and several icon groups. Built and run by
 // make-icon-corpus.sh; the files are small and kept in the repository.
-#include <png.h>
-
 #include <cstdio>
 #include <string>
 
-#include "tests/imaging/IconFixtures.h"
+#include "tests/imaging/PngFixture.h"
 
 using namespace lumivore::test;
 
@@ -22,27 +20,7 @@ void Write(const std::string& dir, const char* name, const IconBytes& b) {
 }
 
 IconBytes Png(int w, int h) {
-  IconBytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t n) {
-        auto* o = static_cast<IconBytes*>(png_get_io_ptr(p));
-        o->insert(o->end(), data, data + n);
-      },
-      nullptr);
-  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<std::uint8_t> row(4 * w);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) row[4 * x] = x * 5, row[4 * x + 3] = y * 5;
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  return RgbaPng(w, h, [](int x, int y) { return std::uint32_t(y * 5) << 24 | std::uint32_t(x * 5) << 16; });
 }
 
 }  // namespace

@@ -28,6 +28,16 @@ class DropFiles : public FormFixture {
     EXPECT_TRUE(wav.open(QIODevice::WriteOnly));
     return start();
   }
+  // Gives the window a working image with a selection; returns the image.
+  Bitmap holdPicture(int width, int height, Rect selection) {
+    Bitmap picture;
+    picture.allocate(width, height, PixelFormat::Bgr24);
+    form->FWorkImage = picture;
+    form->ShowWorkingImage();
+    form->FSelRect = selection;
+    form->PlaceSelShape();
+    return picture;
+  }
   // A file of the test's folder; the name may hold any bytes.
   std::string file(const std::string& name) const { return dir_.path().toStdString() + "/" + name; }
   void write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -186,12 +196,7 @@ TEST_F(DropFiles, NothingReadableKeepsTheWorkingImageButClearsTheView) {
   for (const std::string& name : {fifo, socket, gone, folder, truncated}) {
     SCOPED_TRACE(name);
     TLumivoreForm& f = startWithBackground();
-    Bitmap before;
-    before.allocate(50, 40, PixelFormat::Bgr24);
-    f.FWorkImage = before;
-    f.ShowWorkingImage();
-    f.FSelRect = Rect{1, 1, 9, 9};
-    f.PlaceSelShape();
+    const Bitmap before = holdPicture(50, 40, Rect{1, 1, 9, 9});
     desktop.activated.clear();
 
     drop({name});
@@ -212,12 +217,7 @@ TEST_F(DropFiles, NothingReadableKeepsTheWorkingImageButClearsTheView) {
 
 TEST_F(DropFiles, AnEmptyListOnlyBringsTheWindowForward) {
   TLumivoreForm& f = startWithBackground();
-  Bitmap before;
-  before.allocate(20, 10, PixelFormat::Bgr24);
-  f.FWorkImage = before;
-  f.ShowWorkingImage();
-  f.FSelRect = Rect{1, 1, 5, 5};
-  f.PlaceSelShape();
+  const Bitmap before = holdPicture(20, 10, Rect{1, 1, 5, 5});
   // Only other machines' files and web links: no local file, so no drop.
   EXPECT_FALSE(dragAndDrop("http://example.org/a.png\r\nfile://server/x.png\r\n"));
   EXPECT_FALSE(activated());

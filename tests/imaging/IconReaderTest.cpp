@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include "imaging/IconReader.h"
-#include "tests/imaging/IconFixtures.h"
+#include "tests/imaging/PngFixture.h"
 #include "tests/imaging/TestSupport.h"
 
 namespace lumivore::test {
@@ -16,32 +15,6 @@ std::vector<Bitmap> Read(const IconBytes& b, std::size_t maxIcons = SIZE_MAX) {
 std::uint32_t Argb(const Bitmap& icon, int x, int y) {
   const std::uint8_t* p = icon.row(y) + 4 * x;
   return std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
-}
-
-// An RGBA PNG of w x h in one colour (0xAARRGGBB), written with libpng.
-IconBytes RgbaPng(int w, int h, std::uint32_t argb) {
-  IconBytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t n) {
-        auto* o = static_cast<IconBytes*>(png_get_io_ptr(p));
-        o->insert(o->end(), data, data + n);
-      },
-      nullptr);
-  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<std::uint8_t> row(4 * w);
-  for (int x = 0; x < w; ++x) {
-    row[4 * x] = (argb >> 16) & 0xFF, row[4 * x + 1] = (argb >> 8) & 0xFF;
-    row[4 * x + 2] = argb & 0xFF, row[4 * x + 3] = argb >> 24;
-  }
-  for (int y = 0; y < h; ++y) png_write_row(png, row.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return out;
 }
 
 TEST(IconReader, PicksThe32PixelImageOfAnIconFile) {
@@ -118,7 +91,7 @@ TEST(IconReader, ScalesTheBestOtherSizeTo32) {
 }
 
 TEST(IconReader, ReadsPngCompressedImages) {
-  const IconBytes png = RgbaPng(256, 256, 0x80FF8000u);
+  const IconBytes png = RgbaPng(256, 256, [](int, int) { return 0x80FF8000u; });
   const auto icons = Read(IcoFile({{256, 256, 32, png}}));
   ASSERT_EQ(icons.size(), 1u);
   EXPECT_EQ(Argb(icons[0], 7, 9), 0x80FF8000u);
