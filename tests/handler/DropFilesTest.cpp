@@ -192,8 +192,12 @@ TEST_F(DropFiles, NothingReadableKeepsTheWorkingImageButClearsTheView) {
   ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
   const auto pe = test::PeWithFlatIcons({0xFF0000});
   write(truncated, std::vector<std::uint8_t>(pe.begin(), pe.begin() + 0x230));
+  // 2 GB, sparse: neither read whole nor a reason to wait.
+  const std::string huge = file("huge.bin");
+  write(huge, {});
+  ASSERT_EQ(::truncate(huge.c_str(), 2LL << 30), 0);
 
-  for (const std::string& name : {fifo, socket, gone, folder, truncated}) {
+  for (const std::string& name : {fifo, socket, gone, folder, truncated, huge}) {
     SCOPED_TRACE(name);
     TLumivoreForm& f = startWithBackground();
     const Bitmap before = holdPicture(50, 40, Rect{1, 1, 9, 9});
