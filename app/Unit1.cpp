@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -92,7 +91,8 @@ TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
 TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
       platform_(platform),
-      exePath_(exePath) {
+      exePath_(exePath),
+      location_(LocateSettings(exePath.toStdString())) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
   QFont font("ＭＳ Ｐゴシック");
@@ -283,17 +283,14 @@ void TLumivoreForm::LoadImages() {
 
 const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
 
-QString TLumivoreForm::iniFileName() const {
-  QFileInfo exe(exePath_);
-  return exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
-}
+QString TLumivoreForm::iniFileName() const { return QString::fromStdString(location_.iniFile); }
 
 void TLumivoreForm::FormCreate() {
   FVersion = GetAppVersion();
   FWorkImage.clear();
   FUndoList.clear();
-  // Help: the executable's path with ".CHM" (opened by the menu's help entry).
-  FIniFile = std::make_unique<IniFile>(iniFileName().toStdString());
+  // The help file (opened by the menu's help entry) lives beside the settings file.
+  FIniFile = std::make_unique<IniFile>(location_.iniFile);
   ReadCreationSettings();
   // The wand cursor, hot spot at the top-left corner of the wand's knob.
   captureCursor_ = std::make_unique<QCursor>(QPixmap(":/images/capture-cursor.png"), 0, 0);

@@ -1,5 +1,6 @@
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QTest>
 
@@ -140,6 +141,55 @@ TEST_F(MainWindow, SoundPaths_AreResolvedBesideTheExecutable) {
   closeForm();
   EXPECT_EQ(iniValue("Sound", "CapImage"), dir_.filePath("snd/cap.wav"));
   EXPECT_EQ(iniValue("Sound", "ChgImage"), "");
+}
+
+// An installed copy: its folder takes no new files, not even from root (the kernel's process
+// folder stands in for a program folder on a read-only system), so the settings file, the help
+// file and relative sound paths all live in the user's configuration folder.
+TEST_F(MainWindow, ProgramFolderNotWritable_SettingsHelpAndSoundsLiveInTheUserConfigFolder) {
+  const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
+  const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldXdg); });
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+  const QString folder = dir_.filePath("config/lumivore");
+  const QString ini = folder + "/lumivore.INI";
+  const QString exe = "/proc/self/lumivore";
+  auto startInstalled = [&] {
+    form = std::make_unique<TLumivoreForm>(desktop, exe);
+    form->show();
+    QApplication::processEvents();
+    return form.get();
+  };
+
+  // First start: the folder is made and the file written there, on every close, silently.
+  TLumivoreForm* f = startInstalled();
+  EXPECT_EQ(f->iniFileName(), ini);
+  EXPECT_EQ(f->helpFileName(), folder + "/lumivore.CHM");
+  closeForm();
+  form.reset();
+  EXPECT_TRUE(messages.empty());
+  QFile written(ini);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const QByteArray text = written.readAll();
+  EXPECT_TRUE(text.startsWith("[General]\nVersion=155\nWinState=0\nWinLeft=850\nWinTop=420\n"));
+  EXPECT_TRUE(text.endsWith("[OnSave]\nCmdLine=\n"));
+
+  // Second start: the stored placement applies, and a relative sound path is taken beside the
+  // settings file and written back in full.
+  ASSERT_TRUE(QDir(folder).mkdir("snd"));
+  QFile wav(folder + "/snd/cap.wav");
+  ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+  wav.close();
+  IniFile edit(QFile::encodeName(ini).toStdString());
+  ASSERT_TRUE(edit.WriteString("Sound", "CapImage", "snd/cap.wav"));
+  ASSERT_TRUE(edit.WriteInteger("General", "WinLeft", 100));
+  ASSERT_TRUE(edit.WriteInteger("General", "WinTop", 50));
+  f = startInstalled();
+  EXPECT_EQ(f->requestedOuter().topLeft(), QPoint(100, 50));
+  EXPECT_EQ(f->FCapSound, folder + "/snd/cap.wav");
+  closeForm();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(edit.ReadString("Sound", "CapImage", "?"), (folder + "/snd/cap.wav").toStdString());
+  EXPECT_EQ(edit.ReadInteger("General", "WinLeft", 0), 100);
 }
 
 TEST_F(MainWindow, Maximised_WritesStateTwoWithNormalBoundsAndReopensMaximised) {
