@@ -146,7 +146,8 @@ void TOptionDlg::BuildControls() {
   auto page = [this](QWidget*& sheet, const char* name, const char* caption) {
     sheet = new QWidget;
     sheet->setObjectName(name);
-    sheet->setProperty("helpContext", kOptionDialogHelp);
+    // Pages 1 to 3 carry the dialog's help context; the last one none of its own.
+    if (PageControl1->count() < 3) sheet->setProperty("helpContext", kOptionDialogHelp);
     PageControl1->addTab(sheet, QString::fromUtf8(caption));
     return sheet;
   };

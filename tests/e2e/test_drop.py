@@ -1,5 +1,6 @@
 """End to end on Xvfb with openbox: files dragged from another X client over
 XDND onto Lumivore, and the options dialog opened from the menu by keyboard."""
+import itertools
 import os
 import re
 import struct
@@ -8,12 +9,13 @@ from pathlib import Path
 
 import pytest
 
-from conftest import wait_until
+from conftest import spawn, stop_group, wait_until
 
 VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
 MENU_BUTTON_CENTRE = (1 + 2 + 2 * 33 + 16, 1 + 2 + 15)
 DRAG_SOURCE = os.environ.get("DRAG_SOURCE", "")
 SOURCE_POINT = (700, 200)  # inside the drag source's window
+SOURCE_NUMBERS = itertools.count(1)
 
 
 def png_bytes(width, height, colour_at):
@@ -50,12 +52,14 @@ def drag_source(openbox_desktop, tmp_path):
     if not DRAG_SOURCE or not os.access(DRAG_SOURCE, os.X_OK):
         pytest.fail("DRAG_SOURCE must name the built drag_source program")
     desktop = openbox_desktop
-    count = [0]
+    running = []
 
     def start(paths):
-        count[0] += 1
-        log = f"drag-source-{os.getpid()}-{count[0]}.log"
-        desktop.spawn([DRAG_SOURCE, *[os.fsencode(p) for p in paths]], log)
+        # One source at a time, each with a report file of its own.
+        while running:
+            stop_group(running.pop())
+        log = f"drag-source-{next(SOURCE_NUMBERS)}.log"
+        running.append(desktop.spawn([DRAG_SOURCE, *[os.fsencode(p) for p in paths]], log))
         path = desktop.workdir / log
         reports = lambda: path.read_text(errors="replace").split("\n") if path.exists() else []
         assert wait_until(lambda: "ready" in reports(), 10), "the drag source did not show"
@@ -95,11 +99,18 @@ def open_menus(desktop):
     return [m for m in menus if desktop.map_state(int(m, 16)) == "IsViewable"]
 
 
-def start_lumivore(desktop, new_copy, ini=""):
+def start_lumivore(desktop, new_copy, data_dir=None):
+    """A Lumivore at (60, 60), 400 x 400, on a green view; `data_dir` is put first
+    among the desktop's data folders (where icon themes are found)."""
     app = new_copy(desktop)
     app.write_ini("[General]\nWinLeft=60\nWinTop=60\nWinWidth=400\nWinHeight=400\n"
-                  "ImgBgColor=0x00ff00\n" + ini)
-    proc = app.start()
+                  "ImgBgColor=0x00ff00\n")
+    if data_dir:
+        env = dict(desktop.env, XDG_DATA_DIRS=f"{data_dir}:/usr/local/share:/usr/share")
+        proc = spawn([str(app.exe)], env, desktop.workdir / f"lumivore-{os.getpid()}-themed.log")
+        desktop.procs.append(proc)
+    else:
+        proc = app.start()
     win = app.wait_window()
     # The window manager frames the window and Lumivore corrects its place once.
     assert wait_until(lambda: app.wait_outer(win, (60, 60, 400, 400)) == (60, 60, 400, 400), 5)
@@ -134,6 +145,37 @@ def test_a_dragged_image_and_icon_file_become_the_picture(openbox_desktop, new_c
                       10), "the dropped icon is not shown"
     shot = desktop.screenshot()
     assert crop(shot, cx + 32, cy + VIEW_TOP, 1, 1) != bytes((200, 30, 160))
+
+
+def test_launchers_and_other_files_show_the_icon_themes_icons(openbox_desktop, new_copy,
+                                                              drag_source, tmp_path):
+    desktop = openbox_desktop
+    # A theme of our own under the name every lookup falls back to.
+    theme = tmp_path / "share" / "icons" / "hicolor"
+    (theme / "32x32" / "apps").mkdir(parents=True)
+    (theme / "32x32" / "mimetypes").mkdir(parents=True)
+    (theme / "index.theme").write_text(
+        "[Icon Theme]\nName=Hicolor\nDirectories=32x32/apps,32x32/mimetypes\n\n"
+        "[32x32/apps]\nSize=32\nType=Fixed\n\n[32x32/mimetypes]\nSize=32\nType=Fixed\n")
+    app_colour, text_colour = (30, 90, 210), (220, 120, 20)
+    (theme / "32x32" / "apps" / "lumivore-e2e-app.png").write_bytes(
+        png_bytes(32, 32, lambda x, y: app_colour))
+    (theme / "32x32" / "mimetypes" / "text-plain.png").write_bytes(
+        png_bytes(32, 32, lambda x, y: text_colour))
+    launcher = tmp_path / "editor.desktop"
+    launcher.write_text("[Desktop Entry]\nType=Application\nName=Editor\n"
+                        "Icon=lumivore-e2e-app\nExec=true\n")
+    notes = tmp_path / "notes.txt"
+    notes.write_text("plain words\n")
+
+    _, _, win = start_lumivore(desktop, new_copy, data_dir=tmp_path / "share")
+    cx, cy, _, _ = desktop.client_geometry(win)
+    target = (cx + 200, cy + VIEW_TOP + 120)
+    for path, colour in ((launcher, app_colour), (notes, text_colour)):
+        drag_and_drop(desktop, drag_source([str(path)]), target)
+        cell = bytes(colour) * 32 * 32
+        assert wait_until(lambda: crop(desktop.screenshot(), cx, cy + VIEW_TOP, 32, 32) == cell,
+                          10), f"the icon of {path.name} is not shown"
 
 
 def test_options_dialog_from_the_menu_by_keyboard_stores_the_value(openbox_desktop, new_copy):
