@@ -1,8 +1,8 @@
 #include "app/ScriptedDesktop.h"
 
-#include "imaging/IconReader.h"
-
 #include <algorithm>
+
+#include "imaging/IconReader.h"
 
 namespace lumivore {
 

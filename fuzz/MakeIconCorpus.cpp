@@ -20,7 +20,8 @@ void Write(const std::string& dir, const char* name, const IconBytes& b) {
 }
 
 IconBytes Png(int w, int h) {
-  return RgbaPng(w, h, [](int x, int y) { return std::uint32_t(y * 5) << 24 | std::uint32_t(x * 5) << 16; });
+  return RgbaPng(
+      w, h, [](int x, int y) { return std::uint32_t(y * 5) << 24 | std::uint32_t(x * 5) << 16; });
 }
 
 }  // namespace
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
     Write(dir, name.c_str(), IcoFile({{16, 16, bits, DibIcon(16, 16, bits, pattern)}}));
   }
   Write(dir, "sizes.ico",
-        IcoFile({{8, 8, 8, DibIcon(8, 8, 8, pattern)}, {32, 32, 4, DibIcon(32, 32, 4, pattern)},
+        IcoFile({{8, 8, 8, DibIcon(8, 8, 8, pattern)},
+                 {32, 32, 4, DibIcon(32, 32, 4, pattern)},
                  {20, 20, 32, DibIcon(20, 20, 32, pattern)}}));
   Write(dir, "png.ico", IcoFile({{40, 40, 32, Png(40, 40)}}));
   Write(dir, "nomask.ico", IcoFile({{12, 12, 32, DibIcon(12, 12, 32, pattern, false)}}));

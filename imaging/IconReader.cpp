@@ -18,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "imaging/Codec.h"
 
@@ -207,7 +208,8 @@ class PeFile {
       if (!entries(root_ + type.offset, names)) continue;
       for (const Entry& name : names) {
         if (name.named || !name.directory) continue;
-        if (auto data = firstLanguage(name)) icons.emplace(static_cast<std::uint16_t>(name.id), *data);
+        if (auto data = firstLanguage(name))
+          icons.emplace(static_cast<std::uint16_t>(name.id), *data);
       }
     }
     for (const Entry& type : types) {
@@ -224,9 +226,9 @@ class PeFile {
         if (!data || data->second < 6) continue;
         std::vector<std::uint8_t> header;
         const auto count = s_.u16(data->first + 4);
-        if (!count || !read(data->first + 6,
-                            std::min<std::uint64_t>(std::uint64_t{*count} * 14, data->second - 6),
-                            header))
+        if (!count ||
+            !read(data->first + 6,
+                  std::min<std::uint64_t>(std::uint64_t{*count} * 14, data->second - 6), header))
           continue;
         for (std::size_t i = 0; i + 14 <= header.size(); i += 14) {
           Image image = ImageFromEntry(header.data() + i);
@@ -375,8 +377,10 @@ bool IsPng(const std::vector<std::uint8_t>& in) {
 bool DecodeIconPng(const std::vector<std::uint8_t>& in, Bitmap& out) {
   // The picture's size from IHDR, checked before libpng allocates anything.
   if (in.size() < 24) return false;
-  const std::uint32_t width = static_cast<std::uint32_t>(in[16]) << 24 | in[17] << 16 | in[18] << 8 | in[19];
-  const std::uint32_t height = static_cast<std::uint32_t>(in[20]) << 24 | in[21] << 16 | in[22] << 8 | in[23];
+  const std::uint32_t width =
+      static_cast<std::uint32_t>(in[16]) << 24 | in[17] << 16 | in[18] << 8 | in[19];
+  const std::uint32_t height =
+      static_cast<std::uint32_t>(in[20]) << 24 | in[21] << 16 | in[22] << 8 | in[23];
   if (width == 0 || height == 0 || width > kMaxIconSide || height > kMaxIconSide) return false;
   return codec::DecodePngWithAlpha({in.data(), in.size()}, out);
 }
@@ -418,7 +422,9 @@ Bitmap ScaleIcon(const Bitmap& in) {
 // (scaled down), then the nearest smaller one; more colours first among equals.
 std::tuple<int, int, int> Rank(const Image& image) {
   const int side = std::max(image.width, image.height);
-  const int fit = image.width == kIconSize && image.height == kIconSize ? 0 : side > kIconSize ? 1 : 2;
+  const int fit = image.width == kIconSize && image.height == kIconSize ? 0
+                  : side > kIconSize                                    ? 1
+                                                                        : 2;
   return {fit, std::abs(side - kIconSize), -image.bits};
 }
 
@@ -478,7 +484,9 @@ std::vector<Bitmap> ReadIconsFromMemory(const std::uint8_t* data, std::size_t si
 }
 
 void DrawIcon(Bitmap& target, int x, int y, const Bitmap& icon) {
-  const int bytes = target.format() == PixelFormat::Bgrx32 ? 4 : target.format() == PixelFormat::Bgr24 ? 3 : 0;
+  const int bytes = target.format() == PixelFormat::Bgrx32  ? 4
+                    : target.format() == PixelFormat::Bgr24 ? 3
+                                                            : 0;
   if (!bytes || icon.format() != PixelFormat::Bgrx32) return;
   for (int iy = std::max(0, -y); iy < icon.height() && y + iy < target.height(); ++iy) {
     const std::uint8_t* s = icon.row(iy);
@@ -499,13 +507,14 @@ Bitmap LayoutIcons(const std::vector<Bitmap>& icons, int areaWidth, Rgb backgrou
   Bitmap out;
   const long long width = std::max<long long>(kIconSize, columns * kIconSize);
   const long long height = std::max<long long>(kIconSize, rows * kIconSize);
-  if (height > INT32_MAX || !out.allocate(static_cast<int>(width), static_cast<int>(height),
-                                          PixelFormat::Bgrx32))
+  if (height > INT32_MAX ||
+      !out.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgrx32))
     return out;
   for (int y = 0; y < out.height(); ++y)
     for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, background);
   for (long long i = 0; i < n; ++i)
-    DrawIcon(out, static_cast<int>(i % k * kIconSize), static_cast<int>(i / k * kIconSize), icons[i]);
+    DrawIcon(out, static_cast<int>(i % k * kIconSize), static_cast<int>(i / k * kIconSize),
+             icons[i]);
   return out;
 }
 

@@ -209,10 +209,10 @@ void TOptionDlg::BuildControls() {
 
   // Tab order: the dialog's own controls, then each page's in its order.
   const QList<QWidget*> order = {
-      OKBtn,        CancelBtn,     PageControl1,  HideWaitEdit,    CapWaitEdit,  ChgSndEdit,
-      RefChgSndBtn, CapSndEdit,    RefCapSndBtn,  TstChgSndBtn,    TstCapSndBtn, AllIconCheckBox,
-      ActClassEdit, ActTitleEdit,  ActTitle2Edit, CpyCmdEdit,      RefCpyCmdBtn, SendKeyEdit,
-      JpgTrackBar,  SavCmdEdit,    RefSavCmdBtn,  ScaleOptComboBox};
+      OKBtn,        CancelBtn,    PageControl1,  HideWaitEdit,    CapWaitEdit,  ChgSndEdit,
+      RefChgSndBtn, CapSndEdit,   RefCapSndBtn,  TstChgSndBtn,    TstCapSndBtn, AllIconCheckBox,
+      ActClassEdit, ActTitleEdit, ActTitle2Edit, CpyCmdEdit,      RefCpyCmdBtn, SendKeyEdit,
+      JpgTrackBar,  SavCmdEdit,   RefSavCmdBtn,  ScaleOptComboBox};
   for (int i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(OKBtn, &QPushButton::clicked, this, [this] {
@@ -246,9 +246,10 @@ void TOptionDlg::showEvent(QShowEvent* e) {
 }
 
 void TOptionDlg::FormCreate() {
-  SplitToList(ScaleOptComboBox,
-              QString::fromUtf8("ニアレストネイバー|バイリニア|バイキュービック|ファントリサンプリング"),
-              "|");
+  SplitToList(
+      ScaleOptComboBox,
+      QString::fromUtf8("ニアレストネイバー|バイリニア|バイキュービック|ファントリサンプリング"),
+      "|");
 }
 
 void TOptionDlg::FormShow() {

@@ -74,7 +74,8 @@ TEST_F(DesktopIcons, LauncherIconComesFromTheThemeOrItsPath) {
     std::optional<QRgb> want;
   };
   const Case cases[] = {
-      {"app.desktop", "[Desktop Entry]\nName=App\nIcon[ja]=folder\nIcon=lumi-app\nExec=app\n", kApp},
+      {"app.desktop", "[Desktop Entry]\nName=App\nIcon[ja]=folder\nIcon=lumi-app\nExec=app\n",
+       kApp},
       {"ext.desktop", "[Desktop Entry]\nIcon = lumi-app.png\n", kApp},
       {"abs.desktop", "[Desktop Entry]\nIcon=" + dir_.filePath("picture.png").toUtf8() + "\n",
        kAbsolute},
@@ -102,8 +103,10 @@ TEST_F(DesktopIcons, TypeIconFollowsTheMimeTypeAndNeverWaits) {
     const char* name;
     std::optional<QRgb> want;  // nullopt: any icon will do
   };
-  const Case cases[] = {
-      {"notes.txt", kText}, {"folder", kFolder}, {"pipe", std::nullopt}, {"data.bin", std::nullopt}};
+  const Case cases[] = {{"notes.txt", kText},
+                        {"folder", kFolder},
+                        {"pipe", std::nullopt},
+                        {"data.bin", std::nullopt}};
   for (const Case& c : cases) {
     const auto icon = TypeIcon(path(c.name));
     ASSERT_TRUE(icon.has_value()) << c.name;

@@ -242,8 +242,8 @@ TEST_F(OptionDlg, OutOfRangeValuesAreClampedOrGiveTheDefaults) {
     const char* ini;
     const char* hideText;  // typed before OK (nullptr: left as shown)
     const char* capText;
-    int quality, scaleIndex;     // shown
-    int hide, capture, scale;    // stored by OK
+    int quality, scaleIndex;   // shown
+    int hide, capture, scale;  // stored by OK
   };
   const Case cases[] = {
       {"JpegQuality=0\nScaleOpt=7", nullptr, nullptr, 1, -1, 100, 3000, -1},
@@ -289,10 +289,10 @@ TEST_F(OptionDlg, BrowsingForASoundStoresItRelativeInsideTheProgramFolder) {
   struct Case {
     QPushButton* button;
     QLineEdit* edit;
-    QString before;     // the edit's text when browsing starts
-    QString chosen;     // "" cancels
-    QString startDir;   // where browsing starts
-    QString after;      // the edit's text afterwards
+    QString before;    // the edit's text when browsing starts
+    QString chosen;    // "" cancels
+    QString startDir;  // where browsing starts
+    QString after;     // the edit's text afterwards
   };
   const QString here = exeDir();
   const QString upper = here.left(1) + here.mid(1, 3).toUpper() + here.mid(4);
@@ -318,9 +318,9 @@ TEST_F(OptionDlg, BrowsingForASoundStoresItRelativeInsideTheProgramFolder) {
     EXPECT_EQ(asked[0].InitialDir, c.startDir);
     EXPECT_EQ(c.edit->text(), c.after);
     // The chosen file is played by its full path; a cancel plays nothing.
-    EXPECT_EQ(desktop.soundsPlayed,
-              c.chosen.isEmpty() ? std::vector<std::string>{}
-                                 : std::vector<std::string>{c.chosen.toStdString()});
+    EXPECT_EQ(desktop.soundsPlayed, c.chosen.isEmpty()
+                                        ? std::vector<std::string>{}
+                                        : std::vector<std::string>{c.chosen.toStdString()});
   }
   // Trying a sound plays the edit's file; a relative one from the program's folder.
   desktop.soundsPlayed.clear();
@@ -369,8 +369,12 @@ TEST(SplitToListTest, AddsThePiecesUpToTheFirstEmptyOne) {
     QStringList items;
   };
   const Case cases[] = {
-      {"a|bb|c", {"a", "bb", "c"}}, {"alone", {"alone"}}, {"a||b", {"a"}},
-      {"|a", {}},                   {"a|b|", {"a", "b"}}, {"", {}},
+      {"a|bb|c", {"a", "bb", "c"}},
+      {"alone", {"alone"}},
+      {"a||b", {"a"}},
+      {"|a", {}},
+      {"a|b|", {"a", "b"}},
+      {"", {}},
   };
   for (const Case& c : cases) {
     QComboBox box;

@@ -45,7 +45,8 @@ TEST(IconReader, EveryBitDepthKeepsItsColoursAndMask) {
     const auto colours = bits == 1 ? [](int x, int y) -> std::uint32_t {
       if (x >= 16 && y >= 16) return 0;
       return x < 16 && y < 16 ? 0xFF000000u : 0xFFFFFFFFu;
-    } : std::function<std::uint32_t(int, int)>(quadrants);
+    }
+    : std::function<std::uint32_t(int, int)>(quadrants);
     const auto icons = Read(IcoFile({{32, 32, bits, DibIcon(32, 32, bits, colours)}}));
     ASSERT_EQ(icons.size(), 1u);
     for (auto [x, y] : {std::pair{2, 2}, {2, 30}, {30, 2}, {30, 30}}) {
@@ -59,13 +60,16 @@ TEST(IconReader, EveryBitDepthKeepsItsColoursAndMask) {
 }
 
 TEST(IconReader, ThirtyTwoBitAlphaIsKeptAndAnEmptyAlphaFallsBackToTheMask) {
-  const auto alpha = [](int x, int) { return (static_cast<std::uint32_t>(x * 8) << 24) | 0x102030u; };
+  const auto alpha = [](int x, int) {
+    return (static_cast<std::uint32_t>(x * 8) << 24) | 0x102030u;
+  };
   auto icons = Read(IcoFile({{32, 32, 32, DibIcon(32, 32, 32, alpha)}}));
   ASSERT_EQ(icons.size(), 1u);
   EXPECT_EQ(Argb(icons[0], 10, 4), 0x50102030u);
   // Old 32-bit images leave the alpha at 0 everywhere and rely on the mask.
   IconBytes old = DibIcon(32, 32, 32, [](int x, int) { return x < 8 ? 0u : 0x00405060u; });
-  const IconBytes maskOnly = DibIcon(32, 32, 32, [](int x, int) { return x < 8 ? 0u : 0xFF405060u; });
+  const IconBytes maskOnly =
+      DibIcon(32, 32, 32, [](int x, int) { return x < 8 ? 0u : 0xFF405060u; });
   std::copy(maskOnly.end() - 128, maskOnly.end(), old.end() - 128);
   icons = Read(IcoFile({{32, 32, 32, old}}));
   ASSERT_EQ(icons.size(), 1u);
@@ -77,8 +81,8 @@ TEST(IconReader, ScalesTheBestOtherSizeTo32) {
   // 64 x 64 with a transparent left half scales to a transparent left half
   // without a dark seam: premultiplied averaging keeps the colour exact.
   const auto half = [](int x, int) { return x < 32 ? 0x00000000u : 0xFFC08040u; };
-  const auto icons = Read(IcoFile({{16, 16, 24, FlatIcon(0xFF0000, 16)},
-                                   {64, 64, 32, DibIcon(64, 64, 32, half)}}));
+  const auto icons = Read(
+      IcoFile({{16, 16, 24, FlatIcon(0xFF0000, 16)}, {64, 64, 32, DibIcon(64, 64, 32, half)}}));
   ASSERT_EQ(icons.size(), 1u);
   ASSERT_EQ(icons[0].width(), 32);
   EXPECT_EQ(Argb(icons[0], 5, 5) >> 24, 0u);
@@ -125,7 +129,8 @@ TEST(IconReader, ReadsFilesFromDiskAndRefusesWhatIsNoRegularFile) {
 
 TEST(IconReader, SurvivesEveryTruncation) {
   const IconBytes pe = PeWithFlatIcons({0xFF0000, 0x00FF00});
-  const IconBytes ico = IcoFile({{32, 32, 8, DibIcon(32, 32, 8, [](int x, int) { return 0xFF000000u | x; })}});
+  const IconBytes ico =
+      IcoFile({{32, 32, 8, DibIcon(32, 32, 8, [](int x, int) { return 0xFF000000u | x; })}});
   for (const IconBytes* file : {&pe, &ico}) {
     const auto whole = Read(*file).size();
     for (std::size_t n = 0; n < file->size(); ++n) {
@@ -157,9 +162,12 @@ TEST(IconReader, HostileDirectoriesGiveNothingReadable) {
   Put16(peManyGroups, 0x200 + 32 + 24 + 14, 65535);
   IconBytes peBadSection = PeWithFlatIcons({0xFF0000});
   Put32(peBadSection, 0x44 + 20 + 224 + 20, 0x7FFFFFF0u);  // raw data far past the end
-  const Case cases[] = {{"65535 entries", manyEntries},   {"offset past the end", pastEnd},
-                        {"size past the end", hugeSize},  {"0 x 0 image", zeroSize},
-                        {"giant DIB", giantDib},          {"65535 groups", peManyGroups},
+  const Case cases[] = {{"65535 entries", manyEntries},
+                        {"offset past the end", pastEnd},
+                        {"size past the end", hugeSize},
+                        {"0 x 0 image", zeroSize},
+                        {"giant DIB", giantDib},
+                        {"65535 groups", peManyGroups},
                         {"section past the end", peBadSection}};
   for (const Case& c : cases) EXPECT_TRUE(Read(c.bytes).empty()) << c.what;
 }

@@ -11,7 +11,7 @@ TEST(QuoteCommandLineArg, QuotesOnlyWhatTheSplitWouldBreak) {
       {"/opt/My Tools/run", "\"/opt/My Tools/run\""},
       {"tab\there", "\"tab\there\""},
       {"", "\"\""},
-      {"/a\\b c", "\"/a\\b c\""},             // a backslash before no quote stays single
+      {"/a\\b c", "\"/a\\b c\""},              // a backslash before no quote stays single
       {"/say \"hi\"", "\"/say \\\"hi\\\"\""},  // inner quotes escaped
       {"/x\\\"y", "\"/x\\\\\\\"y\""},          // backslash before a quote doubled
       {"/dir with\\", "\"/dir with\\\\\""},    // trailing backslash before the closing quote
