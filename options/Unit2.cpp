@@ -125,7 +125,10 @@ bool TOpenDialog::Execute(QWidget* parent) {
 }
 
 TOptionDlg::TOptionDlg(TLumivoreForm& owner)
-    : QDialog(&owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), owner_(owner) {
+    // A fixed dialog frame: a title and a close box, nothing to minimise or maximise.
+    : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      owner_(owner) {
   setObjectName("OptionDlg");
   setWindowTitle(QString::fromUtf8("オプション設定"));
   setFont(DialogFont());
