@@ -140,7 +140,8 @@ void TLumivoreForm::ReadCreationSettings() {
 }
 
 void TLumivoreForm::ReadFirstShowSettings() {
-  const FormPlacement placement = LoadFormPlacement(*FIniFile, platform_, size(), 220, 240);
+  const FormPlacement placement =
+      LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = 0;

@@ -17,6 +17,7 @@
 
 #include "app/IniFile.h"
 #include "options/Unit2.h"
+#include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
 namespace lumivore {
@@ -95,9 +96,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
       location_(LocateSettings(exePath.toStdString())) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
-  QFont font("ＭＳ Ｐゴシック");
-  font.setPixelSize(12);
-  setFont(font);
+  setFont(UiFont("ＭＳ Ｐゴシック", 12));
   BuildLayout();
   BuildActions();
   LoadImages();
@@ -337,7 +336,7 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
 void TLumivoreForm::ApplyOuterBounds() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   assumedMargins_ = m;
-  setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
+  setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
     normalBoundsPending_ = true;
     return;

@@ -88,6 +88,9 @@ class TLumivoreForm : public QWidget {
   TLumivoreForm(Platform& platform, const QString& exePath);
   ~TLumivoreForm() override;
 
+  // The narrowest the window gets, frame included.
+  static constexpr int kMinOuterWidth = 218;
+
   // Controls, under the names the rest of the program uses for them.
   TPanel* ToolPanel;
   QWidget* ToolBar1;

@@ -16,6 +16,7 @@
 #include <QTabWidget>
 
 #include "app/Unit1.h"
+#include "ui/UiFont.h"
 #include "util/QuoteArg.h"
 #include "util/SplitToList.h"
 
@@ -28,15 +29,6 @@ constexpr int kOptionDialogHelp = 5;
 TOpenDialog::Hook& OpenHook() {
   static TOpenDialog::Hook hook;
   return hook;
-}
-
-// The dialog's font: the Japanese proportional Gothic of the desktop, asked
-// for by name (fontconfig's own fallback changes with the fonts installed).
-QFont DialogFont() {
-  QFont font;
-  font.setFamilies({"IPAPGothic", QString::fromUtf8("ＭＳ Ｐゴシック")});
-  font.setPixelSize(13);
-  return font;
 }
 
 // Tabs of a fixed width.
@@ -131,7 +123,7 @@ TOptionDlg::TOptionDlg(TLumivoreForm& owner)
       owner_(owner) {
   setObjectName("OptionDlg");
   setWindowTitle(QString::fromUtf8("オプション設定"));
-  setFont(DialogFont());
+  setFont(UiFont(QString::fromUtf8("ＭＳ Ｐゴシック"), 13));
   setFixedSize(414, 323);
   setModal(true);
   setProperty("helpContext", kOptionDialogHelp);

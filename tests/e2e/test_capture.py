@@ -90,16 +90,37 @@ def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_c
     app.start()
     win = app.wait_window()
     # Aim at an eye: between the eyes there is no xeyes.
-    drag_wand_to(desktop, win, (left + frame_left + 150 // 4, top + frame_top + 50))
+    eye = (frame_left + 150 // 4, frame_top + 50)
+    drag_wand_to(desktop, win, (left + eye[0], top + eye[1]))
 
     cx, cy, _, _ = desktop.client_geometry(win)
-    after = desktop.screenshot()
     view_x, view_y = cx, cy + VIEW_TOP
     red = (255, 0, 0)
+
+    def row_through_the_eyes(shot):
+        """(shown in the view, on the screen) for every pixel of the row."""
+        return [(pixel(shot, view_x + x, view_y + eye[1]), pixel(shot, left + x, top + eye[1]))
+                for x in range(width)]
+
+    def screen_as_captured():
+        shot = desktop.settled_screenshot()
+        pairs = row_through_the_eyes(shot)
+        return shot if all(shown in (red, on_screen) for shown, on_screen in pairs) else None
+
+    # With the pointer back where it was at the capture, the pupils look where
+    # they did then, and the screen shows again what was captured.
+    desktop.x("xdotool", "mousemove", str(left + eye[0]), str(top + eye[1]))
+    after = wait_until(screen_as_captured, 5) or desktop.screenshot()
     # The corners of the client area lie outside the eyes: background colour.
     assert pixel(after, view_x + frame_left + 1, view_y + frame_top + 1) == red
     # The middle of an eye is the window's own pixels, as on the screen.
-    eye = (frame_left + 150 // 4, frame_top + 50)
     assert pixel(after, view_x + eye[0], view_y + eye[1]) != red
-    assert pixel(after, view_x + eye[0], view_y + eye[1]) == \
-        pixel(after, left + eye[0], top + eye[1])
+    # Across the whole row through the eyes every pixel is either outside the
+    # shape (background colour) or exactly the screen's pixel at its place:
+    # outline, white and pupil, so a copy from the wrong place shows.
+    kept = set()
+    for x, (shown, on_screen) in enumerate(row_through_the_eyes(after)):
+        assert shown in (red, on_screen), f"x {x}: {shown} where the screen has {on_screen}"
+        if shown != red:
+            kept.add(shown)
+    assert len(kept) >= 2, "the eyes lost their pattern"

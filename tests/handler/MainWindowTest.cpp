@@ -1,10 +1,14 @@
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QTest>
 
 #include "tests/handler/FormFixture.h"
+#include "ui/UiFont.h"
 
 namespace lumivore {
 namespace {
@@ -68,6 +72,32 @@ TEST_F(MainWindow, Close_WritesEveryKeyInOrderWithDefaults) {
                                                   "CmdLine=\n"));
 }
 
+TEST_F(MainWindow, DesignedFonts_AreTheIpaGothicsWhateverElseIsInstalled) {
+  TLumivoreForm& f = start();
+  struct FontCase {
+    const char* what;
+    QFont font;
+    const char* family;
+    int pixels;
+    bool fixed;
+  };
+  const FontCase cases[] = {
+      {"window", f.font(), "IPAPGothic", 12, false},
+      {"menu", f.PopupMenu1->font(), "IPAPGothic", 12, false},
+      {"submenu", f.AboutItem->font(), "IPAPGothic", 12, false},
+      {"dialog", UiFont("ＭＳ Ｐゴシック", 13), "IPAPGothic", 13, false},
+      {"half-width name", UiFont("MS PGothic", 12), "IPAPGothic", 12, false},
+      {"fixed pitch", UiFont("ＭＳ ゴシック", 13), "IPAGothic", 13, true},
+  };
+  for (const FontCase& c : cases) {
+    const QFontInfo info(c.font);
+    EXPECT_EQ(info.family(), c.family) << c.what;
+    EXPECT_EQ(info.pixelSize(), c.pixels) << c.what;
+    const QFontMetrics m(c.font);
+    EXPECT_EQ(m.horizontalAdvance('i') == m.horizontalAdvance('M'), c.fixed) << c.what;
+  }
+}
+
 struct PlacementCase {
   const char* name;
   const char* ini;
@@ -95,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
                       QRect(1700, 840, 220, 240)},
         PlacementCase{"CentredOnStoredSize", "[General]\nWinWidth=400\nWinHeight=300\n", 1,
                       QRect(760, 390, 400, 300)},
+        // The minimum width comes first: centring and clamping use the width
+        // the window gets.
+        PlacementCase{"NarrowerThanMinimumCentred", "[General]\nWinWidth=100\n", 1,
+                      QRect(851, 420, 218, 240)},
+        PlacementCase{"NarrowerThanMinimumAtTheRight", "[General]\nWinLeft=1800\nWinWidth=100\n", 1,
+                      QRect(1702, 420, 218, 240)},
+        // The right edge is corrected after the left one.
+        PlacementCase{"WiderThanTheScreen", "[General]\nWinLeft=100\nWinWidth=2500\n", 1,
+                      QRect(-580, 420, 2500, 240)},
         PlacementCase{"TwoMonitorsKeepNegative", "[General]\nWinLeft=-50\nWinTop=-7\n", 2,
                       QRect(-50, -7, 220, 240)},
         PlacementCase{"TwoMonitorsKeepNegativeLeft", "[General]\nWinLeft=-50\nWinTop=7\n", 2,

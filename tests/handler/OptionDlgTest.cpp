@@ -57,6 +57,8 @@ TEST_F(OptionDlg, ControlsHaveTheirCaptionsPlacesAndTabOrder) {
   EXPECT_TRUE(d.isModal());
   EXPECT_EQ(d.property("helpContext").toInt(), 5);
   EXPECT_TRUE(d.OKBtn->isDefault());
+  EXPECT_EQ(d.font().family(), "IPAPGothic");
+  EXPECT_EQ(d.font().pixelSize(), 13);
   struct Place {
     QWidget* w;
     QRect rect;
