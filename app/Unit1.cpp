@@ -304,6 +304,9 @@ void TLumivoreForm::FormCreate() {
   ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
   ConnectSelection();
   ConnectViewToggles();
+  // Editing commands and the cursor stamp's generated entries.
+  ConnectEdits();
+  BuildStampItems();
   ApplyWindowClass();
   Timer1->start();
 }
@@ -383,6 +386,11 @@ void TLumivoreForm::changeEvent(QEvent* e) {
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
+  // The stamp's pointer confinement never outlives the window's turn in
+  // front; the stamp's own menu closing is no such end.
+  if (e->type() == QEvent::Hide ||
+      (e->type() == QEvent::WindowDeactivate && !QApplication::activePopupWidget()))
+    EndStampMode();
   return QWidget::event(e);
 }
 
@@ -441,6 +449,7 @@ void TLumivoreForm::FormClose() { WriteAllSettings(); }
 void TLumivoreForm::FormDestroy() {
   qApp->removeEventFilter(this);
   CancelSelGestures();
+  EndStampMode();
   FWorkImage.clear();
   FIniFile.reset();
 }

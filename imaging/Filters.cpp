@@ -194,7 +194,7 @@ const std::vector<Rgb>& StandardPalette16() {
   return palette;
 }
 
-bool ReduceToMono(Bitmap& bitmap) {
+bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
   if (!IsFullColour(bitmap)) return false;
   Bitmap out;
   if (!out.allocate(bitmap.width(), bitmap.height(), PixelFormat::Indexed1)) return false;
@@ -213,11 +213,11 @@ bool ReduceToMono(Bitmap& bitmap) {
       *d++ = static_cast<std::uint8_t>(byte << (8 - (x1 - x0)));
     }
   }
-  bitmap = std::move(out);
+  result = std::move(out);
   return true;
 }
 
-bool ReduceTo16Colours(Bitmap& bitmap) {
+bool ReduceTo16Colours(const Bitmap& bitmap, Bitmap& result) {
   if (!IsFullColour(bitmap)) return false;
   Bitmap out;
   if (!out.allocate(bitmap.width(), bitmap.height(), PixelFormat::Indexed4)) return false;
@@ -235,10 +235,11 @@ bool ReduceTo16Colours(Bitmap& bitmap) {
     const std::uint8_t* p = bitmap.row(y);
     std::uint8_t* d = out.row(y);
     int x = 0;
-    for (; x + 1 < w; x += 2, p += 2 * step) *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + step));
+    for (; x + 1 < w; x += 2, p += 2 * step)
+      *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + step));
     if (x < w) *d = static_cast<std::uint8_t>(nearest(p) << 4);
   }
-  bitmap = std::move(out);
+  result = std::move(out);
   return true;
 }
 

@@ -30,11 +30,11 @@ const std::vector<Rgb>& MonoPalette();
 const std::vector<Rgb>& StandardPalette16();
 
 // Full colour to 1 bit per pixel: each pixel takes the nearer of black and
-// white. The bitmap is untouched on failure.
-bool ReduceToMono(Bitmap& bitmap);
+// white. `out` is untouched on failure (it may be the source itself).
+bool ReduceToMono(const Bitmap& source, Bitmap& out);
 // Full colour to 4 bits per pixel with the standard 16-colour palette, each
 // pixel the nearest entry (squared RGB distance, the first entry wins ties).
-bool ReduceTo16Colours(Bitmap& bitmap);
+bool ReduceTo16Colours(const Bitmap& source, Bitmap& out);
 // Full colour to an 8-bit palette picture through the JPEG codec: encoded as
 // a baseline JPEG at quality 90, decoded with the library's two-pass colour
 // quantiser (236 colours, Floyd-Steinberg dithering). `out` is untouched on

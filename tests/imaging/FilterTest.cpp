@@ -182,7 +182,7 @@ TEST(Reduce, MonoUsesTheNearerOfBlackAndWhite) {
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
     const Bitmap source = Random(67, 13, format, 3);
     Bitmap b = source;
-    ASSERT_TRUE(ReduceToMono(b));
+    ASSERT_TRUE(ReduceToMono(b, b));
     ASSERT_EQ(b.format(), PixelFormat::Indexed1);
     EXPECT_EQ(b.palette(), MonoPalette());
     for (int y = 0; y < b.height(); ++y)
@@ -192,7 +192,7 @@ TEST(Reduce, MonoUsesTheNearerOfBlackAndWhite) {
   // Around the boundary r + g + b = 382.5.
   Bitmap edge = Filled(2, 1, MakeRgb(128, 127, 127));
   edge.setPixel(1, 0, MakeRgb(128, 128, 127));
-  ASSERT_TRUE(ReduceToMono(edge));
+  ASSERT_TRUE(ReduceToMono(edge, edge));
   EXPECT_EQ(edge.pixel(0, 0), MakeRgb(0, 0, 0));
   EXPECT_EQ(edge.pixel(1, 0), MakeRgb(255, 255, 255));
 }
@@ -212,7 +212,7 @@ TEST(Reduce, SixteenColoursPicksTheNearestStandardColourForEveryColour) {
         }
   for (const Bitmap* picture : {&source, &lattice}) {
     Bitmap b = *picture;
-    ASSERT_TRUE(ReduceTo16Colours(b));
+    ASSERT_TRUE(ReduceTo16Colours(b, b));
     ASSERT_EQ(b.format(), PixelFormat::Indexed4);
     EXPECT_EQ(b.palette(), StandardPalette16());
     for (int y = 0; y < b.height(); ++y)
@@ -227,10 +227,10 @@ TEST(Reduce, OddWidthsPackTheLastPixels) {
     Bitmap b = Filled(width, 2, MakeRgb(255, 255, 255));
     b.setPixel(width - 1, 1, MakeRgb(255, 0, 0));
     Bitmap mono = b;
-    ASSERT_TRUE(ReduceToMono(mono));
+    ASSERT_TRUE(ReduceToMono(mono, mono));
     EXPECT_EQ(mono.pixel(width - 1, 0), MakeRgb(255, 255, 255));
     EXPECT_EQ(mono.pixel(width - 1, 1), MakeRgb(0, 0, 0));
-    ASSERT_TRUE(ReduceTo16Colours(b));
+    ASSERT_TRUE(ReduceTo16Colours(b, b));
     EXPECT_EQ(b.pixel(width - 1, 0), MakeRgb(255, 255, 255));
     EXPECT_EQ(b.pixel(width - 1, 1), MakeRgb(255, 0, 0));
   }
@@ -321,7 +321,7 @@ TEST(Reduce, TwoHundredFiftySixColoursMatchesADirectLibjpegRoundTrip) {
 
 TEST(Reduce, TwoHundredFiftySixColoursRefusesPaletteAndEmptySources) {
   Bitmap palette = Filled(4, 4, MakeRgb(1, 2, 3));
-  ASSERT_TRUE(ReduceToMono(palette));
+  ASSERT_TRUE(ReduceToMono(palette, palette));
   Bitmap out = Filled(2, 2, MakeRgb(9, 9, 9));
   const Bitmap before = out;
   EXPECT_FALSE(ReduceTo256Colours(palette, out));
