@@ -126,6 +126,8 @@ class TStampGrid : public QWidget {
     const int i = cellAt(e->position().toPoint());
     if (i >= 0) choose(i);
   }
+  // The menu hands keys to its focused child: take them while shown.
+  void showEvent(QShowEvent*) override { setFocus(Qt::PopupFocusReason); }
   void focusInEvent(QFocusEvent*) override {
     if (current_ < 0) setCurrent(0);
   }

@@ -17,6 +17,8 @@ extern const std::array<TStampCursor, 20> StampCursors;
 namespace cr {
 constexpr short Default = 0;
 constexpr short Arrow = -2;
+constexpr short Cross = -3;
+constexpr short IBeam = -4;
 constexpr short HourGlass = -11;
 constexpr short Drag = -12;
 constexpr short HandPoint = -21;
