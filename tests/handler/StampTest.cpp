@@ -203,6 +203,21 @@ TEST_F(Stamp, OnASixteenColourPicture_LeavesFullColourAndUndoRemovesIt) {
   EXPECT_EQ(f.FWorkImage, before);
 }
 
+TEST_F(Stamp, UndoWhileWaiting_EndsTheModeAndRestoresThePicture) {
+  TLumivoreForm& f = withWhite(100, 80);
+  const Bitmap white = f.FWorkImage;
+  f.NegColAction->trigger();
+  item(cr::Arrow)->trigger();
+  QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+  expectModeEnded();
+  EXPECT_EQ(f.FWorkImage, white);
+  // The next press draws a selection again.
+  QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_TRUE(f.FSelDrawing);
+  EXPECT_EQ(f.FWorkImage, white);
+  QTest::mouseRelease(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
+}
+
 TEST_F(Stamp, EndsWhenTheWindowIsHiddenOrClosed) {
   TLumivoreForm& f = withPicture(100, 80);
   item(cr::Arrow)->trigger();
