@@ -247,6 +247,10 @@ class TLumivoreForm : public QWidget {
   void ReverseActionExecute(QAction* sender);
   // Puts a progress text in the status line and paints it before long work.
   void ShowProgress(const char* text);
+  // PushUndo for an edit that builds a new picture from the old one: the
+  // working image itself becomes the snapshot (no copy) and is left empty for
+  // the caller to rebuild from the returned snapshot.
+  const Bitmap& PushUndoMoving();
 
   // Cursor stamp (editing/CursorStamp.cpp). The 20 generated entries of
   // MouseCsrItem, in table order, each carrying its cursor id as Tag.

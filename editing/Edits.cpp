@@ -41,19 +41,23 @@ void TLumivoreForm::ShowProgress(const char* text) {
 void TLumivoreForm::SepiaActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("セピア処理中...");
-  PushUndo();
-  FWorkImage.convertTo24();
-  SepiaTone(FWorkImage);
+  const Bitmap& before = PushUndoMoving();
+  if (!SepiaTone(before, FWorkImage)) {
+    // A palette picture is made 24-bit first.
+    FWorkImage = before;
+    FWorkImage.convertTo24();
+    SepiaTone(FWorkImage);
+  }
   ShowWorkingImage();
 }
 
 void TLumivoreForm::NegColActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("ネガポジ反転中...");
-  PushUndo();
-  // The view shows the working image's pixels, so inverting both in place
-  // gives what inverting the view and copying it back would.
-  InvertColours(FWorkImage);
+  const Bitmap& before = PushUndoMoving();
+  // The view shows the working image's pixels, so inverting both gives what
+  // inverting the view and copying it back would.
+  if (!InvertColours(before, FWorkImage)) FWorkImage = before;
   if (IsIndexed(FWorkImage.format())) {
     // The inverted colours were mapped into the palette: show what is kept.
     ShowWorkingImage();

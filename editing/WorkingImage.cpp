@@ -67,6 +67,13 @@ void TLumivoreForm::PushUndo() {
   while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
 }
 
+const Bitmap& TLumivoreForm::PushUndoMoving() {
+  FUndoList.prepend(std::move(FWorkImage));
+  FWorkImage.clear();
+  while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
+  return FUndoList.first();
+}
+
 void TLumivoreForm::ApplyScrollRange() {
   const QSize viewport = ScrollBox1->viewport()->size();
   Image1->resize(std::max(FScrollRange.width(), viewport.width()),

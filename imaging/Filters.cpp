@@ -75,10 +75,26 @@ const std::array<std::uint8_t, 32 * 32 * 32>& Nearest16Cells() {
   return cells;
 }
 
+// Runs `rowOp(source row, destination row)` over every row, in place when
+// `out` is the source, else into a fresh bitmap of `format` that replaces
+// `out` at the end.
+template <typename RowOp>
+bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp) {
+  const bool inPlace = &source == &out;
+  Bitmap fresh;
+  if (!inPlace && !fresh.allocate(source.width(), source.height(), format)) return false;
+  Bitmap& target = inPlace ? out : fresh;
+  for (int y = 0; y < source.height(); ++y) rowOp(source.row(y), target.row(y));
+  if (!inPlace) out = std::move(fresh);
+  return true;
+}
+
 }  // namespace
 
-bool SepiaTone(Bitmap& bitmap) {
-  if (!IsFullColour(bitmap)) return false;
+bool SepiaTone(Bitmap& bitmap) { return SepiaTone(bitmap, bitmap); }
+
+bool SepiaTone(const Bitmap& source, Bitmap& out) {
+  if (!IsFullColour(source)) return false;
   // The tone offsets, worked out once in floating point and truncated toward
   // zero: -35 for blue, -13 for green (subtracted), 22 for red.
   const int blueOffset = static_cast<int>(1.4026 * (-0.1) * 255);
@@ -92,50 +108,51 @@ bool SepiaTone(Bitmap& bitmap) {
     toneG[i] = Clamp8(i - greenOffset);
     toneR[i] = Clamp8(i + redOffset);
   }
-  const int step = BytesPerPixel(bitmap);
-  for (int y = 0; y < bitmap.height(); ++y) {
-    std::uint8_t* p = bitmap.row(y);
-    for (int x = 0; x < bitmap.width(); ++x, p += step) {
-      const unsigned luma = unsigned(lumaB[p[0]] + lumaG[p[1]] + lumaR[p[2]]) / 1000u;
-      p[0] = toneB[luma], p[1] = toneG[luma], p[2] = toneR[luma];
+  const bool inPlace = &source == &out;
+  const int step = BytesPerPixel(source);
+  const int outStep = inPlace ? step : 3;
+  const int width = source.width();
+  return MapRows(source, out, PixelFormat::Bgr24, [&](const std::uint8_t* s, std::uint8_t* d) {
+    for (int x = 0; x < width; ++x, s += step, d += outStep) {
+      const unsigned luma = unsigned(lumaB[s[0]] + lumaG[s[1]] + lumaR[s[2]]) / 1000u;
+      d[0] = toneB[luma], d[1] = toneG[luma], d[2] = toneR[luma];
     }
-  }
-  return true;
+  });
 }
 
-bool InvertColours(Bitmap& bitmap) {
-  if (bitmap.empty()) return false;
-  if (IsIndexed(bitmap.format())) {
+bool InvertColours(Bitmap& bitmap) { return InvertColours(bitmap, bitmap); }
+
+bool InvertColours(const Bitmap& source, Bitmap& out) {
+  if (source.empty()) return false;
+  if (IsIndexed(source.format())) {
     // The inverse of each entry, mapped back into the palette.
-    const std::vector<Rgb>& palette = bitmap.palette();
-    std::vector<int> inverse(std::size_t{1} << BitsPerPixel(bitmap.format()), 0);
+    const std::vector<Rgb>& palette = source.palette();
+    std::vector<int> inverse(std::size_t{1} << BitsPerPixel(source.format()), 0);
     for (std::size_t i = 0; i < inverse.size(); ++i) {
       const Rgb c = i < palette.size() ? palette[i] : 0;
       inverse[i] = NearestPaletteIndex(palette, ~c & 0xFFFFFFu);
     }
-    for (int y = 0; y < bitmap.height(); ++y)
-      for (int x = 0; x < bitmap.width(); ++x) bitmap.setIndex(x, y, inverse[bitmap.index(x, y)]);
+    Bitmap result = source;
+    for (int y = 0; y < result.height(); ++y)
+      for (int x = 0; x < result.width(); ++x) result.setIndex(x, y, inverse[result.index(x, y)]);
+    out = std::move(result);
     return true;
   }
-  if (!IsFullColour(bitmap)) return false;
-  const std::size_t rowBytes = std::size_t(bitmap.width()) * BytesPerPixel(bitmap);
-  if (bitmap.format() == PixelFormat::Bgrx32) {
-    for (int y = 0; y < bitmap.height(); ++y) {
-      std::uint8_t* p = bitmap.row(y);
+  if (!IsFullColour(source)) return false;
+  const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
+  if (source.format() == PixelFormat::Bgrx32) {
+    return MapRows(source, out, source.format(), [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
       for (std::size_t i = 0; i < rowBytes; i += 4) {
         std::uint32_t v;
-        std::memcpy(&v, p + i, 4);
+        std::memcpy(&v, s + i, 4);
         v ^= 0x00FFFFFFu;  // the fourth byte stays
-        std::memcpy(p + i, &v, 4);
+        std::memcpy(d + i, &v, 4);
       }
-    }
-  } else {
-    for (int y = 0; y < bitmap.height(); ++y) {
-      std::uint8_t* p = bitmap.row(y);
-      for (std::size_t i = 0; i < rowBytes; ++i) p[i] = static_cast<std::uint8_t>(~p[i]);
-    }
+    });
   }
-  return true;
+  return MapRows(source, out, source.format(), [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
+    for (std::size_t i = 0; i < rowBytes; ++i) d[i] = static_cast<std::uint8_t>(~s[i]);
+  });
 }
 
 bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {

@@ -13,10 +13,15 @@ namespace lumivore {
 // Y - 35, green Y + 13, red Y + 22, each clamped to 0..255. Full colour only;
 // false (and nothing changed) otherwise.
 bool SepiaTone(Bitmap& bitmap);
+// The same from `source` into `out` as a 24-bit picture (`out` untouched on
+// failure); one pass, where a copy followed by the in-place tone takes two.
+bool SepiaTone(const Bitmap& source, Bitmap& out);
 
 // Every colour channel c becomes 255 - c, in place. A palette bitmap keeps
 // its palette: each inverted colour is mapped to the nearest palette entry.
 bool InvertColours(Bitmap& bitmap);
+// The same from `source` into `out`, which takes the source's format.
+bool InvertColours(const Bitmap& source, Bitmap& out);
 
 // Pixelates the area [left, right) x [top, bottom) (clipped to the picture)
 // in blocks of n x n pixels starting at the area's top-left corner; blocks at

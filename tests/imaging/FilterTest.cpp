@@ -57,6 +57,13 @@ TEST(Sepia, TonesKnownColoursInBothFullColourFormats) {
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
     for (const SepiaCase& c : cases) {
       Bitmap b = Filled(3, 2, c.in, format);
+      // Into a new picture: always 24-bit, the source untouched.
+      Bitmap out;
+      ASSERT_TRUE(SepiaTone(b, out));
+      EXPECT_EQ(out.format(), PixelFormat::Bgr24);
+      EXPECT_EQ(Colours(out), std::set<Rgb>{c.out}) << std::hex << c.in;
+      EXPECT_EQ(Colours(b), std::set<Rgb>{c.in});
+      // In place: the format stays.
       ASSERT_TRUE(SepiaTone(b));
       EXPECT_EQ(b.format(), format);
       EXPECT_EQ(Colours(b), std::set<Rgb>{c.out}) << std::hex << c.in;
@@ -86,6 +93,11 @@ TEST(Negative, InvertsEveryChannelAndTwiceGivesThePictureBack) {
         ASSERT_EQ(b.pixel(x, y), ~original.pixel(x, y) & 0xFFFFFFu) << x << "," << y;
     ASSERT_TRUE(InvertColours(b));
     EXPECT_EQ(b, original);
+    // Into a new picture: the same pixels and format, the source untouched.
+    Bitmap inverted, expected = original;
+    ASSERT_TRUE(InvertColours(original, inverted));
+    ASSERT_TRUE(InvertColours(expected));
+    EXPECT_EQ(inverted, expected);
   }
 }
 
