@@ -14,6 +14,7 @@
 
 #include "app/Unit1.h"
 #include "editing/StampCursors.h"
+#include "ui/AppCursor.h"
 
 namespace lumivore {
 
@@ -235,7 +236,7 @@ void TLumivoreForm::MouseCsrItemClick(QAction* sender) {
   if (!sender) return;
   FStampCursor = static_cast<short>(sender->data().toInt());
   const TStampCursor* shape = FindStampCursor(FStampCursor);
-  QApplication::setOverrideCursor(QCursor(QPixmap::fromImage(StampImage(FStampCursor)),
+  SetAppCursor(QCursor(QPixmap::fromImage(StampImage(FStampCursor)),
                                           shape ? shape->x : 0, shape ? shape->y : 0));
   // Exactly the client area of the view, in screen pixels.
   QWidget* client = ScrollBox1->viewport();
@@ -288,7 +289,7 @@ bool TLumivoreForm::StampKey(int vk) {
 void TLumivoreForm::EndStampMode() {
   if (!FStampMode) return;
   platform_.clipCursor(std::nullopt);
-  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  SetAppCursor(std::nullopt);
   FStampCursor = 0;
   FStampMode = false;
   // The progress text would otherwise outlive the mode.

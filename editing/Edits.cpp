@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "imaging/Filters.h"
 #include "imaging/Usr_wic.h"
+#include "ui/AppCursor.h"
 
 namespace lumivore {
 
@@ -72,7 +73,7 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   const int n = sender->data().toInt();
   if (n < 1) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  SetAppCursor(QCursor(Qt::WaitCursor));
   ShowProgress("モザイク処理中...");
   PushUndo();
   const bool selection = SelShape->isVisibleTo(this) && !FSelRect.isEmpty();
