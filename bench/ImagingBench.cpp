@@ -404,9 +404,9 @@ const EditCase kEdits[] = {
 };
 
 void OursEdit(benchmark::State& state) {
-  static QTemporaryDir dir;
-  static ScriptedDesktop desktop;
-  static TLumivoreForm form(desktop, dir.filePath("lumivore"));
+  QTemporaryDir dir;
+  ScriptedDesktop desktop;
+  TLumivoreForm form(desktop, dir.filePath("lumivore"));
   const EditCase& edit = kEdits[state.range(0)];
   Bitmap captured;
   captured.allocate(kWidth, kHeight, PixelFormat::Bgrx32);

@@ -112,10 +112,16 @@ bool SepiaTone(const Bitmap& source, Bitmap& out) {
   const int step = BytesPerPixel(source);
   const int outStep = inPlace ? step : 3;
   const int width = source.width();
-  return MapRows(source, out, PixelFormat::Bgr24, [&](const std::uint8_t* s, std::uint8_t* d) {
+  // Byte stores may alias anything reached through a reference, so the loop
+  // works on copies of its bounds and one packed table.
+  std::uint32_t tone[256];
+  for (int i = 0; i < 256; ++i) tone[i] = toneB[i] | (toneG[i] << 8) | (toneR[i] << 16);
+  return MapRows(source, out, PixelFormat::Bgr24, [=](const std::uint8_t* s, std::uint8_t* d) {
     for (int x = 0; x < width; ++x, s += step, d += outStep) {
-      const unsigned luma = unsigned(lumaB[s[0]] + lumaG[s[1]] + lumaR[s[2]]) / 1000u;
-      d[0] = toneB[luma], d[1] = toneG[luma], d[2] = toneR[luma];
+      const std::uint32_t t = tone[unsigned(lumaB[s[0]] + lumaG[s[1]] + lumaR[s[2]]) / 1000u];
+      d[0] = static_cast<std::uint8_t>(t);
+      d[1] = static_cast<std::uint8_t>(t >> 8);
+      d[2] = static_cast<std::uint8_t>(t >> 16);
     }
   });
 }
@@ -217,17 +223,24 @@ bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
   if (!out.allocate(bitmap.width(), bitmap.height(), PixelFormat::Indexed1)) return false;
   out.setPalette(MonoPalette());
   const int step = BytesPerPixel(bitmap);
-  for (int y = 0; y < bitmap.height(); ++y) {
+  const int width = bitmap.width(), height = bitmap.height();
+  // White is nearer exactly when r + g + b > 382.5 (squared distances).
+  const auto white = [](const std::uint8_t* p) {
+    return unsigned(p[0]) + p[1] + p[2] >= 383u ? 1u : 0u;
+  };
+  for (int y = 0; y < height; ++y) {
     const std::uint8_t* p = bitmap.row(y);
     std::uint8_t* d = out.row(y);
-    // White is nearer exactly when r + g + b > 382.5 (squared distances).
-    for (int x0 = 0; x0 < bitmap.width(); x0 += 8) {
-      const int x1 = std::min(bitmap.width(), x0 + 8);
+    int x0 = 0;
+    for (; x0 + 8 <= width; x0 += 8, p += 8 * step) {
       unsigned byte = 0;
-      for (int x = x0; x < x1; ++x, p += step) {
-        byte = (byte << 1) | (unsigned(p[0]) + p[1] + p[2] >= 383u ? 1u : 0u);
-      }
-      *d++ = static_cast<std::uint8_t>(byte << (8 - (x1 - x0)));
+      for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * step);
+      *d++ = static_cast<std::uint8_t>(byte);
+    }
+    if (x0 < width) {
+      unsigned byte = 0;
+      for (int x = x0; x < width; ++x, p += step) byte = (byte << 1) | white(p);
+      *d = static_cast<std::uint8_t>(byte << (8 - (width - x0)));
     }
   }
   result = std::move(out);
