@@ -1,5 +1,6 @@
 // Imaging benchmarks on a generated 3840 x 2160 screenshot-like picture:
-// every scale mode at 50 % and 200 %, rotate 90, mirror, grey, and PNG and
+// every scale mode at 50 % and 200 %, rotate 90, mirror, grey, sepia,
+// negative, mosaic 8, the 2-, 16- and 256-colour reductions, and PNG and
 // JPEG (quality 90 and 100) encode and decode, each for our code and, in the
 // same process on the same pixels, for libvips and ImageMagick. After the
 // runs a table gives our time divided by each peer's, and the encoded sizes.
