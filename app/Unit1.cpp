@@ -303,6 +303,7 @@ void TLumivoreForm::FormCreate() {
   // Editing commands and the cursor stamp's generated entries.
   ConnectEdits();
   BuildStampItems();
+  ConnectHandOff();
   ApplyWindowClass();
   Timer1->start();
 }
