@@ -362,7 +362,8 @@ void TLumivoreForm::CheckFrameKnown() {
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
-    if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+    // Once the user has taken the capture tool, the pointer is theirs.
+    if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
   }
   if (++frameChecks_ >= 50) {
     pointerFollowsFrame_ = false;

@@ -95,6 +95,8 @@ def captured(openbox_desktop, new_copy):
     app.write_ini("[General]\nWinLeft=200\nWinTop=200\nWinWidth=320\nWinHeight=400\n")
     app.start()
     win = app.wait_window()
+    # The frame is corrected shortly after mapping: press where the tool ends up.
+    assert app.wait_outer(win, (200, 200, 320, 400)) == (200, 200, 320, 400)
     x, y, w, _ = desktop.client_geometry(win)
     lx, ly, lw, lh = desktop.client_geometry(logo)
     ox, oy, _, _ = desktop.outer_geometry(logo)
