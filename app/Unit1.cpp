@@ -284,6 +284,12 @@ const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
 
 QString TLumivoreForm::iniFileName() const { return QString::fromStdString(location_.iniFile); }
 
+void TLumivoreForm::PlaySettingSound(const QString& file) {
+  if (file.isEmpty()) return;
+  const std::string name = file.toStdString();
+  platform_.playSound(name.front() == '/' ? name : location_.folder + "/" + name);
+}
+
 void TLumivoreForm::FormCreate() {
   FVersion = GetAppVersion();
   FWorkImage.clear();

@@ -318,6 +318,10 @@ class TLumivoreForm : public QWidget {
   Platform& platform() { return platform_; }
   // The settings file's full path.
   QString iniFileName() const;
+  // Plays a sound setting in the background; nothing when it is empty. A
+  // relative name (the options dialog keeps files of the settings folder so)
+  // is found in the settings folder, as at start-up.
+  void PlaySettingSound(const QString& file);
   // The outer bounds the window was given at its first show.
   QRect requestedOuter() const {
     return QRect(wantedOuter_.left, wantedOuter_.top, wantedOuter_.width(), wantedOuter_.height());

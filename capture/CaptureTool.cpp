@@ -56,7 +56,7 @@ void TLumivoreForm::Timer1Timer() {
   if (wnd != FTargetWnd) {
     FTargetWnd = wnd;
     GrabWindowImage(wnd);
-    if (!FChgSound.isEmpty()) platform_.playSound(FChgSound.toStdString());
+    PlaySettingSound(FChgSound);
   }
   if (FColValFmt < 1) return;
   const Rgb pixel = platform_.screenPixel(pos).value_or(0);
@@ -101,7 +101,7 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
   const QPoint back =
       ToolPanel->mapToGlobal(QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2));
   platform_.setCursorPos(Point{back.x(), back.y()});
-  if (!FCapSound.isEmpty()) platform_.playSound(FCapSound.toStdString());
+  PlaySettingSound(FCapSound);
 }
 
 }  // namespace lumivore
