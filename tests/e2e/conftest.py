@@ -210,6 +210,18 @@ class Desktop:
             return 0, 0, b""
         return int(parts[1]), int(parts[2]), parts[4]
 
+    def settled_screenshot(self, timeout=5):
+        """A screenshot once two taken one after the other agree: windows that just
+        mapped or changed focus have repainted."""
+        shots = [self.screenshot()]
+
+        def still():
+            shots.append(self.screenshot())
+            return shots[-1] == shots[-2]
+
+        wait_until(still, timeout, interval=0.1)
+        return shots[-1]
+
     # -- input -----------------------------------------------------------------------
 
     def key(self, win, keysym):
