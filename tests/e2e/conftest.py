@@ -100,7 +100,6 @@ class Desktop:
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
                                  "QT_SCALE_FACTOR", "XAUTHORITY")}
-        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private.
         self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime))
         if wm:
             self.wm_proc = spawn(["openbox"], self.env, self.workdir / "openbox.log")
@@ -119,8 +118,8 @@ class Desktop:
             stop_group(self.wm_proc)
         stop_group(self.xvfb)
 
-    def spawn(self, cmd, log_name):
-        proc = spawn(cmd, self.env, self.workdir / log_name)
+    def spawn(self, cmd, log_name, env=None):
+        proc = spawn(cmd, env or self.env, self.workdir / log_name)
         self.procs.append(proc)
         return proc
 
@@ -254,8 +253,10 @@ class Lumivore:
         data = content.encode() if isinstance(content, str) else content
         self.ini.write_bytes(data)
 
-    def start(self):
-        proc = self.desktop.spawn([str(self.exe)], f"lumivore-{id(self)}-{len(self.procs)}.log")
+    def start(self, env=None):
+        """Starts this copy, in the desktop's environment or in `env`."""
+        proc = self.desktop.spawn([str(self.exe)], f"lumivore-{id(self)}-{len(self.procs)}.log",
+                                  env)
         self.procs.append(proc)
         return proc
 

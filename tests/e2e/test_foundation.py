@@ -2,6 +2,10 @@
 user sees them: the real executable on a real X server, with openbox and with no
 window manager at all."""
 
+import os
+import shutil
+import subprocess
+
 import pytest
 
 from conftest import MAIN_CLASS, SCREEN_H, SCREEN_W, wait_until
@@ -141,6 +145,48 @@ def test_SecondStart_WithoutWindowManager_RaisesAndFocusesRunningCopy(bare_deskt
         assert desktop.top_level_order()[0] == win
         assert desktop.map_state(win) == "IsViewable"
     assert app.close_with_esc(first, win) == 0
+
+
+def test_SecondStart_OtherSpellingOfDisplayAndOtherTempFolders_FindsRunningCopy(
+        openbox_desktop, new_copy, tmp_path):
+    desktop = openbox_desktop
+    app, first, win, term = start_copy_behind_xterm(desktop, new_copy)
+    number = desktop.display.lstrip(":")
+    for n, spelling in enumerate((f":{number}.0", f"unix:{number}", f":{number}")):
+        desktop.x("xdotool", "windowactivate", str(term))
+        assert wait_until(lambda: desktop.active_window() == term, 5), "xterm has no focus"
+        private = tmp_path / f"elsewhere{n}"
+        private.mkdir(mode=0o700)
+        env = dict(desktop.env, DISPLAY=spelling, XDG_RUNTIME_DIR=str(private),
+                   TMPDIR=str(private))
+        assert app.wait_exit(app.start(env)) == SECOND_START_EXIT, spelling
+        assert wait_until(lambda: desktop.active_window() == win, 5), spelling
+    assert app.close_with_esc(first, win) == 0
+
+
+def free_display():
+    """A display number that no X server on this machine serves."""
+    n = 5000
+    while os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
+        n += 1
+    return f":{n}"
+
+
+@pytest.mark.parametrize("display", [None, "free"])
+def test_NoXServer_SaysSoInOneLineAndExits1(lumivore_exe, tmp_path, display):
+    exe = tmp_path / "lumivore"
+    shutil.copy2(lumivore_exe, exe)
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMIVORE_PLATFORM")}
+    if display:
+        env["DISPLAY"] = display = free_display()
+    done = subprocess.run([str(exe)], env=env, capture_output=True, text=True, timeout=30)
+    assert done.returncode == 1
+    lines = done.stderr.splitlines()
+    assert len(lines) == 1, done.stderr
+    assert "X11 display" in lines[0]
+    assert (f"DISPLAY={display} " if display else "DISPLAY is not set") in lines[0]
+    assert not (tmp_path / "lumivore.INI").exists()
 
 
 def test_SimultaneousStarts_LeaveExactlyOneCopy(desktop, new_copy):
