@@ -6,7 +6,6 @@
 
 #include <QGuiApplication>
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -34,26 +33,6 @@ std::string Latin1ToUtf8(const char* s, int len) {
     }
   }
   return out;
-}
-
-// Whether the screen's pixels are 32-bit words 0x00RRGGBB stored with the
-// least significant byte first, the layout Bitmap's Bgrx32 shares.
-bool IsRgb32(const xcb_setup_t* setup, const xcb_screen_t* screen) {
-  if constexpr (std::endian::native != std::endian::little) return false;
-  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
-  bool bpp32 = false;
-  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
-    if (f.data->depth == screen->root_depth) bpp32 = f.data->bits_per_pixel == 32;
-  }
-  for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
-    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
-      if (v.data->visual_id == screen->root_visual) {
-        return bpp32 && v.data->red_mask == 0xFF0000 && v.data->green_mask == 0xFF00 &&
-               v.data->blue_mask == 0xFF;
-      }
-    }
-  }
-  return false;
 }
 
 // Waits for a request that fails when its window vanished meanwhile, which
@@ -84,12 +63,13 @@ X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int scree
     : conn_(conn), screen_(screen), root_(screen->root), screenNumber_(screenNumber) {
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
   ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
-  rootIsRgb32_ = IsRgb32(xcb_get_setup(conn_), screen_);
+  layout_ = PixelLayout::OfRoot(xcb_get_setup(conn_), screen_);
   shm_ = std::make_unique<ShmImage>(conn_);
 }
 
 X11Platform::~X11Platform() {
   shm_.reset();
+  closeXlib();
   if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
   xcb_disconnect(conn_);
 }
@@ -311,10 +291,14 @@ std::string X11Platform::windowText(WindowId w) {
   if (!xcb_icccm_get_wm_name_reply(conn_, xcb_icccm_get_wm_name(conn_, w), &prop, DropError())) {
     return {};
   }
-  // STRING is Latin-1; COMPOUND_TEXT of plain titles is Latin-1 too.
-  std::string result = prop.encoding == atom("UTF8_STRING")
-                           ? std::string(prop.name, prop.name_len)
-                           : Latin1ToUtf8(prop.name, prop.name_len);
+  // STRING is Latin-1, and so is anything that cannot be decoded otherwise.
+  std::optional<std::string> decoded;
+  if (prop.encoding == atom("UTF8_STRING")) {
+    decoded = std::string(prop.name, prop.name_len);
+  } else if (prop.encoding == atom("COMPOUND_TEXT")) {
+    decoded = decodeCompoundText(prop.name, prop.name_len);
+  }
+  std::string result = decoded ? *decoded : Latin1ToUtf8(prop.name, prop.name_len);
   xcb_icccm_get_text_property_reply_wipe(&prop);
   return result;
 }
