@@ -360,28 +360,42 @@ bool X11Platform::isIconic(WindowId w) {
 }
 
 WindowId X11Platform::findWindowByClass(const std::string& cls) {
-  // Look at the root's children and one level below them (a frame's client),
-  // so the search works with and without a window manager.
-  auto tree =
-      Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, root_));
-  if (!tree) return 0;
-  const xcb_window_t* top = xcb_query_tree_children(tree.get());
-  const int n = xcb_query_tree_children_length(tree.get());
   auto matches = [&](xcb_window_t w) {
     if (className(w) != cls) return false;
     auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
                                                           xcb_get_window_attributes(conn_, w));
     return attrs && (attrs->map_state == XCB_MAP_STATE_VIEWABLE || hasWmState(w));
   };
-  for (int i = n - 1; i >= 0; --i) {
-    if (matches(top[i])) return top[i];
-    auto sub =
-        Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, top[i]));
-    if (!sub) continue;
-    const xcb_window_t* kids = xcb_query_tree_children(sub.get());
-    for (int k = xcb_query_tree_children_length(sub.get()) - 1; k >= 0; --k) {
-      if (matches(kids[k])) return kids[k];
+  // A window manager's client list names every client (minimised ones too),
+  // however deep its frames nest them.
+  if (ewmhReady_ && hasWindowManager()) {
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screenNumber_),
+                                       &list, DropError())) {
+      const std::vector<xcb_window_t> clients(list.windows, list.windows + list.windows_len);
+      xcb_ewmh_get_windows_reply_wipe(&list);
+      for (xcb_window_t c : clients) {
+        if (matches(c)) return c;
+      }
     }
+  }
+  // Otherwise (and for a window not managed yet) walk down from the root,
+  // topmost first, through windows that are not clients themselves: frames
+  // and their wrappers, to any depth a window manager may use.
+  std::vector<xcb_window_t> level{root_};
+  for (int depth = 0; depth < 8 && !level.empty(); ++depth) {
+    std::vector<xcb_window_t> next;
+    for (xcb_window_t parent : level) {
+      auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply,
+                                                xcb_query_tree(conn_, parent));
+      if (!tree) continue;
+      const xcb_window_t* children = xcb_query_tree_children(tree.get());
+      for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i) {
+        if (matches(children[i])) return children[i];
+        if (!hasWmState(children[i])) next.push_back(children[i]);
+      }
+    }
+    level = std::move(next);
   }
   return 0;
 }

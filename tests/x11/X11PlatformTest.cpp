@@ -603,6 +603,83 @@ TEST_F(BareDesktop, WindowFromPointAndRect_WithoutWindowManager_GiveTopLevelWind
   EXPECT_EQ(x_->windowFromPoint({1500, 900}), 0u);
 }
 
+// A window manager that nests each client two levels deep (frame, wrapper,
+// client), played by the test on a desktop without a real one.
+class NestingWindowManager {
+ public:
+  NestingWindowManager() : c_(xcb_connect(nullptr, nullptr)) {
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  }
+  ~NestingWindowManager() { xcb_disconnect(c_); }
+
+  xcb_atom_t atom(const std::string& name) {
+    auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, name.size(), name.c_str()), 0);
+    const xcb_atom_t a = reply ? reply->atom : 0;
+    std::free(reply);
+    return a;
+  }
+  xcb_window_t window(xcb_window_t parent, int x, int y, bool map) {
+    const xcb_window_t w = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, w, parent, x, y, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    if (map) xcb_map_window(c_, w);
+    return w;
+  }
+  // A managed client of WM_CLASS `cls` inside a wrapper inside a frame.
+  xcb_window_t manage(const std::string& cls, bool iconic) {
+    const xcb_window_t frame = window(root_, 100, 100, !iconic);
+    const xcb_window_t wrapper = window(frame, 0, 20, true);
+    const xcb_window_t client = window(wrapper, 0, 0, true);
+    const std::string value = "nested" + std::string(1, '\0') + cls + std::string(1, '\0');
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, client, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        value.size(), value.data());
+    const std::uint32_t state[2] = {iconic ? 3u : 1u, 0};
+    const xcb_atom_t wmState = atom("WM_STATE");
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2, state);
+    clients_.push_back(client);
+    return client;
+  }
+  // Announces itself and its client list on the root, as an EWMH window manager does.
+  void publish() {
+    check_ = window(root_, -10, -10, false);
+    for (xcb_window_t w : {root_, check_}) {
+      xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_SUPPORTING_WM_CHECK"),
+                          XCB_ATOM_WINDOW, 32, 1, &check_);
+    }
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, atom("_NET_CLIENT_LIST"),
+                        XCB_ATOM_WINDOW, 32, clients_.size(), clients_.data());
+    sync();
+  }
+  void withdraw() {
+    xcb_delete_property(c_, root_, atom("_NET_CLIENT_LIST"));
+    xcb_delete_property(c_, root_, atom("_NET_SUPPORTING_WM_CHECK"));
+    sync();
+  }
+  void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+
+ private:
+  xcb_connection_t* c_;
+  xcb_window_t root_;
+  xcb_window_t check_ = 0;
+  std::vector<xcb_window_t> clients_;
+};
+
+TEST_F(BareDesktop, FindWindowByClass_ClientNestedInFrameAndWrapper_IsFound) {
+  NestingWindowManager wm;
+  const xcb_window_t shown = wm.manage("NestedShown", false);
+  const xcb_window_t minimised = wm.manage("NestedMinimised", true);
+  wm.publish();
+  // Through the client list ...
+  EXPECT_EQ(x_->findWindowByClass("NestedShown"), shown);
+  EXPECT_EQ(x_->findWindowByClass("NestedMinimised"), minimised);
+  EXPECT_TRUE(x_->isIconic(minimised));
+  // ... and by walking the tree when no window manager publishes one.
+  wm.withdraw();
+  EXPECT_EQ(x_->findWindowByClass("NestedShown"), shown);
+  EXPECT_EQ(x_->findWindowByClass("NestedMinimised"), minimised);
+  EXPECT_EQ(x_->findWindowByClass("NoSuchClass"), 0u);
+}
+
 TEST_F(BareDesktop, WindowShape_WithoutWindowManager_RelativeToOuterCorner) {
   const WindowId eyes = startClient({"xeyes", "-geometry", "200x150+600+300"}, "XEyes");
   ASSERT_NE(eyes, 0u);
