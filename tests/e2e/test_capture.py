@@ -43,9 +43,9 @@ def start_client(desktop, cmd, cls):
     return fresh.pop()
 
 
-def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_desktop,
+def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(managed_desktop,
                                                                          new_copy):
-    desktop = openbox_desktop
+    desktop = managed_desktop
     term = start_client(desktop, ["xterm", "-class", "XTermCapture", "-title", "capture me",
                                   "-geometry", "50x8+40+40", "-e", "sh", "-c",
                                   "printf 'Lumivore end to end\\033[?25l'; sleep 120"], "XTermCapture")
@@ -78,8 +78,8 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_
     assert desktop.pointer() == (cx + 119, cy + 21)
 
 
-def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_copy):
+    desktop = managed_desktop
     eyes = start_client(desktop, ["xeyes", "-geometry", "150x100+60+400"], "XEyes")
     left, top, width, height = desktop.outer_geometry(eyes)
     frame_left, _, frame_top, _ = desktop.frame_extents(eyes)

@@ -104,8 +104,8 @@ def start_copy_behind_xterm(desktop, new_copy):
 ROUNDS = 4
 
 
-def test_SecondStart_WithOpenbox_ActivatesAndRestoresRunningCopy(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_SecondStart_WithWindowManager_ActivatesAndRestoresRunningCopy(managed_desktop, new_copy):
+    desktop = managed_desktop
     app, first, win, term = start_copy_behind_xterm(desktop, new_copy)
     ini_before = app.ini.read_bytes()
 
@@ -148,8 +148,8 @@ def test_SecondStart_WithoutWindowManager_RaisesAndFocusesRunningCopy(bare_deskt
 
 
 def test_SecondStart_OtherSpellingOfDisplayAndOtherTempFolders_FindsRunningCopy(
-        openbox_desktop, new_copy, tmp_path):
-    desktop = openbox_desktop
+        managed_desktop, new_copy, tmp_path):
+    desktop = managed_desktop
     app, first, win, term = start_copy_behind_xterm(desktop, new_copy)
     number = desktop.display.lstrip(":")
     for n, spelling in enumerate((f":{number}.0", f"unix:{number}", f":{number}")):
@@ -248,8 +248,8 @@ def start_in_normal_bounds(desktop, new_copy):
     return app, proc, win
 
 
-def test_Restart_RestoresMaximisedStateAndNormalBounds(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_Restart_RestoresMaximisedStateAndNormalBounds(managed_desktop, new_copy):
+    desktop = managed_desktop
     app, proc, win = start_in_normal_bounds(desktop, new_copy)
 
     set_maximised(desktop, win, True)
@@ -310,8 +310,8 @@ def test_DamagedIni_StartsWithDefaults(desktop, new_copy):
         assert values[(section, key)] == default, (section, key)
 
 
-def test_UnwritableIni_ReportsAndStillCloses(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_UnwritableIni_ReportsAndStillCloses(managed_desktop, new_copy):
+    desktop = managed_desktop
     app = new_copy(desktop)
     # Root ignores file permissions; a folder where the file should be is unwritable for all.
     app.ini.mkdir()
@@ -338,9 +338,9 @@ def test_UnwritableIni_ReportsAndStillCloses(openbox_desktop, new_copy):
 
 
 @pytest.mark.parametrize("minimised_from, state", [("normal", "0"), ("maximised", "2")])
-def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_copy,
+def test_CloseWhileMinimised_WritesStateAndNormalBounds(managed_desktop, new_copy,
                                                         minimised_from, state):
-    desktop = openbox_desktop
+    desktop = managed_desktop
     app, proc, win = start_in_normal_bounds(desktop, new_copy)
     if minimised_from == "maximised":
         set_maximised(desktop, win, True)
@@ -354,8 +354,8 @@ def test_CloseWhileMinimised_WritesStateAndNormalBounds(openbox_desktop, new_cop
     assert stored_placement(app) == [state] + [str(v) for v in NORMAL]
 
 
-def test_ResizeNarrowerThanMinimum_StopsAt218(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_ResizeNarrowerThanMinimum_StopsAt218(managed_desktop, new_copy):
+    desktop = managed_desktop
     app = new_copy(desktop)
     proc = app.start()
     win = app.wait_window()

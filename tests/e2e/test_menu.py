@@ -7,6 +7,8 @@ import time
 
 import pytest
 
+from conftest import WM, start_window_manager, stop_group
+
 EXE = os.environ.get("LUMIVORE_EXE", "")
 
 # Layout of the main window's client area with the default settings: the tool
@@ -30,7 +32,7 @@ def wait_for(predicate, timeout=5.0, what="condition"):
 
 @pytest.fixture
 def desktop(tmp_path):
-    """A throwaway X server with openbox; both are always stopped."""
+    """A throwaway X server with the window manager of this round; both are always stopped."""
     procs = []
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(
@@ -45,20 +47,13 @@ def desktop(tmp_path):
         env = dict(os.environ, DISPLAY=":" + number)
         for key in ("QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "WAYLAND_DISPLAY"):
             env.pop(key, None)
-        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+        wm = start_window_manager(WM, env, tmp_path)
+        assert wm, f"{WM} did not start"
         procs.append(wm)
-        wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in run(env, "xprop", "-root"),
-                 what="openbox")
         yield env, procs
     finally:
         for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+            stop_group(p)
 
 
 def run(env, *args):
