@@ -292,6 +292,10 @@ class TLumivoreForm : public QWidget {
   bool WriteAllSettings();
   void ApplyWindowClass();
   void PutPointerOnCaptureTool();
+  // The pointer in capture mode: the wand over every window, and every
+  // button event reported to the capture tool; and back to normal.
+  void TakeCapturePointer();
+  void ReleaseCapturePointer();
   // Gives the window the outer (frame) bounds Lumivore wants; re-applied
   // once the window manager's frame is known.
   void ApplyOuterBounds();

@@ -19,9 +19,9 @@ def pixel(shot, x, y):
     return tuple(crop(shot, x, y, 1, 1))
 
 
-def drag_wand_to(desktop, app_win, target):
+def drag_wand_to(desktop, app_win, target, release=True):
     """Presses on the capture tool (where Lumivore put the pointer), drags to
-    `target` in steps and releases there."""
+    `target` in steps and (unless told not to) releases there."""
     time.sleep(1.2)  # the frame correction after mapping moves the pointer once more
     desktop.x("xdotool", "mousedown", "1")
     x0, y0 = desktop.pointer()
@@ -30,8 +30,9 @@ def drag_wand_to(desktop, app_win, target):
                   str(y0 + (target[1] - y0) * step // 8))
         time.sleep(0.05)
     time.sleep(0.4)  # a few timer ticks over the target
-    desktop.x("xdotool", "mouseup", "1")
-    time.sleep(1.0)
+    if release:
+        desktop.x("xdotool", "mouseup", "1")
+        time.sleep(1.0)
 
 
 def start_client(desktop, cmd, cls):
@@ -103,3 +104,46 @@ def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_c
     assert pixel(after, view_x + eye[0], view_y + eye[1]) != red
     assert pixel(after, view_x + eye[0], view_y + eye[1]) == \
         pixel(after, left + eye[0], top + eye[1])
+
+
+def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_desktop,
+                                                                        new_copy):
+    desktop = managed_desktop
+    log = desktop.workdir / "xev.log"
+    log.unlink(missing_ok=True)
+    # xev sets no class: it is found by its title.
+    desktop.spawn(["stdbuf", "-oL", "xev", "-event", "button", "-geometry", "300x200+700+100"],
+                  "xev.log")
+    found = wait_until(lambda: desktop.search("--name", "^Event Tester$"), 10)
+    assert found, "xev did not show a window"
+    xev = found[0]
+    time.sleep(0.5)  # placed by the window manager
+    left, top, width, height = desktop.outer_geometry(xev)
+
+    app = new_copy(desktop)
+    app.write_ini("[General]\nWinLeft=100\nWinTop=500\n[Option]\nCaptureWait=3000\n")
+    app.start()
+    win = app.wait_window()
+    drag_wand_to(desktop, win, (left + width // 2, top + height // 2), release=False)
+    aim = desktop.pointer()
+    presses = lambda: log.read_text().count("ButtonPress") if log.exists() else 0
+    desktop.x("xdotool", "keydown", "ctrl")
+    try:
+        desktop.x("xdotool", "mouseup", "1")
+        started = time.monotonic()
+
+        # During the delay a click reaches the program under the pointer.
+        def click_seen():
+            desktop.x("xdotool", "click", "1")
+            return presses() > 0
+
+        assert wait_until(click_seen, 2.0, interval=0.2), "no click reached xev"
+        assert time.monotonic() - started < 3.0
+        # ... and Lumivore has not captured yet: the pointer stays where it was.
+        assert desktop.pointer() == aim
+    finally:
+        desktop.x("xdotool", "keyup", "ctrl")
+    # Then the capture: the target's name in the class-name row is not
+    # readable from outside, but the pointer goes back beside the tool bar.
+    cx, cy, _, _ = desktop.client_geometry(win)
+    assert wait_until(lambda: desktop.pointer() == (cx + 119, cy + 21), 5)
