@@ -94,6 +94,10 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
       exePath_(exePath) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
+  // The hints show whenever the pointer rests on a control. Qt shows them
+  // only in the active window by default, and after a capture has hidden
+  // and shown the window again it no longer counts as active.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   QFont font("ＭＳ Ｐゴシック");
   font.setPixelSize(12);
   setFont(font);

@@ -1,5 +1,6 @@
 """End to end: the capture gesture with real pointer events, checked against the
 screen as another tool reads it."""
+import re
 import time
 
 import pytest
@@ -147,3 +148,38 @@ def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_
     # readable from outside, but the pointer goes back beside the tool bar.
     cx, cy, _, _ = desktop.client_geometry(win)
     assert wait_until(lambda: desktop.pointer() == (cx + 119, cy + 21), 5)
+
+
+def hint_shows(desktop, point):
+    """Rests the pointer on `point`, coming from elsewhere, and tells whether one of
+    Lumivore's hint windows is shown within a few seconds."""
+    desktop.x("xdotool", "mousemove", "1600", "1000")
+    time.sleep(0.3)
+    for step in range(3):
+        desktop.x("xdotool", "mousemove", str(point[0] - 2 + step), str(point[1] - 2 + step))
+        time.sleep(0.05)
+
+    def shown():
+        tree = desktop.x("xwininfo", "-root", "-children")
+        hints = re.findall(r'^\s+(0x[0-9a-f]+) .*\("lumivore" "Lumivore"\)', tree, re.M)
+        return any(desktop.map_state(int(w, 16)) == "IsViewable" for w in hints)
+
+    return wait_until(shown, 4)
+
+
+def test_capture_tool_hint_shows_again_after_a_capture(managed_desktop, new_copy):
+    desktop = managed_desktop
+    term = start_client(desktop, ["xterm", "-class", "XTermHint", "-geometry", "40x8+60+60"],
+                        "XTermHint")
+    left, top, width, height = desktop.outer_geometry(term)
+    app = new_copy(desktop)
+    app.write_ini("[General]\nWinLeft=900\nWinTop=300\n")
+    app.start()
+    win = app.wait_window()
+    cx, cy, cw, _ = desktop.client_geometry(win)
+    tool = (cx + cw - 21, cy + 21)
+    assert hint_shows(desktop, tool), "no hint even before a capture"
+    desktop.x("xdotool", "mousemove", *map(str, tool))
+    drag_wand_to(desktop, win, (left + width // 2, top + height // 2))
+    assert desktop.pointer() == (cx + 119, cy + 21), "the capture did not end"
+    assert hint_shows(desktop, tool)
