@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -384,8 +385,33 @@ void TLumivoreForm::changeEvent(QEvent* e) {
   }
 }
 
+QRect TLumivoreForm::NormalBounds() const {
+  const QRect qt = normalGeometry();
+  const QRect maximised = geometry();
+  if (qt != maximised) return qt;
+  // Skip what the maximising changed already: bounds of the maximised size,
+  // then a step that only moved the old bounds to the maximised position.
+  std::size_t i = 0;
+  while (i < normalSeen_.size() && normalSeen_[i].size() == maximised.size()) ++i;
+  if (i + 1 < normalSeen_.size() && normalSeen_[i].topLeft() == maximised.topLeft() &&
+      normalSeen_[i + 1].size() == normalSeen_[i].size()) {
+    ++i;
+  }
+  return i < normalSeen_.size() && normalSeen_[i].isValid() ? normalSeen_[i] : qt;
+}
+
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
+  // Some window managers (fluxbox) let other programs size a window below
+  // its minimum: the window keeps its minimum width itself.
+  if (e->type() == QEvent::Resize && width() < minimumWidth() && windowState() == Qt::WindowNoState)
+    resize(minimumWidth(), height());
+  if ((e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) &&
+      geometry() != normalSeen_[0]) {
+    std::rotate(normalSeen_.rbegin(), normalSeen_.rbegin() + 1, normalSeen_.rend());
+    normalSeen_[0] = geometry();
+  }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   return QWidget::event(e);
 }

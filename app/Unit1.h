@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "app/Platform.h"
@@ -309,6 +310,15 @@ class TLumivoreForm : public QWidget {
   // The frame of the window in its normal state: a maximised window's frame
   // differs, and the normal bounds are saved with the normal frame.
   QMargins normalMargins_;
+  // The last bounds the window had in the normal state, newest first. Some
+  // window managers (xfwm4, fluxbox) announce a maximised window's new
+  // geometry (in one or two steps) before its maximised state, and Qt then
+  // takes the maximised bounds for the normal ones; older entries still hold
+  // the real ones.
+  std::array<QRect, 4> normalSeen_;
+  // The normal bounds, once the window is maximised: Qt's, or when Qt took
+  // the maximised ones, the entry of normalSeen_ from before the maximising.
+  QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.
   bool normalBoundsPending_ = false;

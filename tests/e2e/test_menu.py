@@ -36,7 +36,8 @@ def desktop(tmp_path):
     procs = []
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+         "-noreset"],
         pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     procs.append(xvfb)
     os.close(write_fd)
@@ -74,9 +75,15 @@ def lumivore(desktop, tmp_path):
                                   stderr=subprocess.DEVNULL))
     wid = wait_for(lambda: run(env, "xdotool", "search", "--onlyvisible", "--class",
                                "TLumivoreForm").split(), what="main window")[0]
-    # Wait until the window manager has framed and placed it.
-    wait_for(lambda: "_NET_FRAME_EXTENTS" in run(env, "xprop", "-id", wid, "_NET_FRAME_EXTENTS")
-             and "=" in run(env, "xprop", "-id", wid, "_NET_FRAME_EXTENTS"), what="frame")
+    # Wait until the window manager has framed it (not every one publishes its
+    # frame extents: i3 does not) and placed it.
+    def framed():
+        tree = run(env, "xwininfo", "-children", "-id", wid)
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)", tree)
+        root = re.search(r"Root window id: (0x[0-9a-f]+)", tree)
+        return parent and root and parent.group(1) != root.group(1)
+
+    wait_for(framed, what="frame")
     time.sleep(0.5)
     return env, wid
 
