@@ -149,7 +149,10 @@ class Desktop:
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
                                  "QT_SCALE_FACTOR", "XAUTHORITY")}
-        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime))
+        # The settings of a copy that cannot write beside itself live under
+        # XDG_CONFIG_HOME: keep them private.
+        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
+                        XDG_CONFIG_HOME=str(self.workdir / "config"))
         if wm:
             self.wm_proc = start_window_manager(wm, self.env, self.workdir)
             if not self.wm_proc:

@@ -47,9 +47,9 @@ def start_client(desktop, cmd, cls):
 
 @not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
                         "it inside Lumivore's view")
-def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(managed_desktop,
+def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_desktop,
                                                                          new_copy):
-    desktop = managed_desktop
+    desktop = openbox_desktop
     term = start_client(desktop, ["xterm", "-class", "XTermCapture", "-title", "capture me",
                                   "-geometry", "50x8+40+40", "-e", "sh", "-c",
                                   "printf 'Lumivore end to end\\033[?25l'; sleep 120"], "XTermCapture")
@@ -84,8 +84,8 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(managed_
 
 @not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
                         "it inside Lumivore's view")
-def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_copy):
-    desktop = managed_desktop
+def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_copy):
+    desktop = openbox_desktop
     eyes = start_client(desktop, ["xeyes", "-geometry", "150x100+60+400"], "XEyes")
     left, top, width, height = desktop.outer_geometry(eyes)
     frame_left, _, frame_top, _ = desktop.frame_extents(eyes)
@@ -96,19 +96,40 @@ def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_c
     app.start()
     win = app.wait_window()
     # Aim at an eye: between the eyes there is no xeyes.
-    drag_wand_to(desktop, win, (left + frame_left + 150 // 4, top + frame_top + 50))
+    eye = (frame_left + 150 // 4, frame_top + 50)
+    drag_wand_to(desktop, win, (left + eye[0], top + eye[1]))
 
     cx, cy, _, _ = desktop.client_geometry(win)
-    after = desktop.screenshot()
     view_x, view_y = cx, cy + VIEW_TOP
     red = (255, 0, 0)
+
+    def row_through_the_eyes(shot):
+        """(shown in the view, on the screen) for every pixel of the row."""
+        return [(pixel(shot, view_x + x, view_y + eye[1]), pixel(shot, left + x, top + eye[1]))
+                for x in range(width)]
+
+    def screen_as_captured():
+        shot = desktop.settled_screenshot()
+        pairs = row_through_the_eyes(shot)
+        return shot if all(shown in (red, on_screen) for shown, on_screen in pairs) else None
+
+    # With the pointer back where it was at the capture, the pupils look where
+    # they did then, and the screen shows again what was captured.
+    desktop.x("xdotool", "mousemove", str(left + eye[0]), str(top + eye[1]))
+    after = wait_until(screen_as_captured, 5) or desktop.screenshot()
     # The corners of the client area lie outside the eyes: background colour.
     assert pixel(after, view_x + frame_left + 1, view_y + frame_top + 1) == red
     # The middle of an eye is the window's own pixels, as on the screen.
-    eye = (frame_left + 150 // 4, frame_top + 50)
     assert pixel(after, view_x + eye[0], view_y + eye[1]) != red
-    assert pixel(after, view_x + eye[0], view_y + eye[1]) == \
-        pixel(after, left + eye[0], top + eye[1])
+    # Across the whole row through the eyes every pixel is either outside the
+    # shape (background colour) or exactly the screen's pixel at its place:
+    # outline, white and pupil, so a copy from the wrong place shows.
+    kept = set()
+    for x, (shown, on_screen) in enumerate(row_through_the_eyes(after)):
+        assert shown in (red, on_screen), f"x {x}: {shown} where the screen has {on_screen}"
+        if shown != red:
+            kept.add(shown)
+    assert len(kept) >= 2, "the eyes lost their pattern"
 
 
 def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_desktop,
