@@ -383,17 +383,7 @@ void TLumivoreForm::changeEvent(QEvent* e) {
 
 QRect TLumivoreForm::NormalBounds() const {
   const QRect qt = normalGeometry();
-  const QRect maximised = geometry();
-  if (qt != maximised) return qt;
-  // Skip what the maximising changed already: bounds of the maximised size,
-  // then a step that only moved the old bounds to the maximised position.
-  std::size_t i = 0;
-  while (i < normalSeen_.size() && normalSeen_[i].size() == maximised.size()) ++i;
-  if (i + 1 < normalSeen_.size() && normalSeen_[i].topLeft() == maximised.topLeft() &&
-      normalSeen_[i + 1].size() == normalSeen_[i].size()) {
-    ++i;
-  }
-  return i < normalSeen_.size() && normalSeen_[i].isValid() ? normalSeen_[i] : qt;
+  return qt == geometry() && normalSeen_.isValid() ? normalSeen_ : qt;
 }
 
 bool TLumivoreForm::event(QEvent* e) {
@@ -404,9 +394,11 @@ bool TLumivoreForm::event(QEvent* e) {
     resize(minimumWidth(), height());
   if ((e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
       !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) &&
-      geometry() != normalSeen_[0]) {
-    std::rotate(normalSeen_.rbegin(), normalSeen_.rbegin() + 1, normalSeen_.rend());
-    normalSeen_[0] = geometry();
+      screen()) {
+    const QRect available = screen()->availableGeometry();
+    const QRect outer = frameGeometry();
+    if (outer.width() < available.width() && outer.height() < available.height())
+      normalSeen_ = geometry();
   }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   return QWidget::event(e);

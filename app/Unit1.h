@@ -10,7 +10,6 @@
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
-#include <array>
 #include <memory>
 
 #include "app/Platform.h"
@@ -315,14 +314,14 @@ class TLumivoreForm : public QWidget {
   // The frame of the window in its normal state: a maximised window's frame
   // differs, and the normal bounds are saved with the normal frame.
   QMargins normalMargins_;
-  // The last bounds the window had in the normal state, newest first. Some
-  // window managers (xfwm4, fluxbox) announce a maximised window's new
-  // geometry (in one or two steps) before its maximised state, and Qt then
-  // takes the maximised bounds for the normal ones; older entries still hold
-  // the real ones.
-  std::array<QRect, 4> normalSeen_;
-  // The normal bounds, once the window is maximised: Qt's, or when Qt took
-  // the maximised ones, the entry of normalSeen_ from before the maximising.
+  // The bounds the window last had in the normal state. Some window managers
+  // (xfwm4, fluxbox) announce a maximised window's new geometry, in one or
+  // more steps, before its maximised state, and Qt then takes the maximised
+  // bounds for the normal ones. Bounds that fill the screen's available width
+  // or height are such steps, and are not recorded here.
+  QRect normalSeen_;
+  // The normal bounds once the window is maximised: Qt's, or normalSeen_ when
+  // Qt took the maximised bounds.
   QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.

@@ -47,9 +47,9 @@ def start_client(desktop, cmd, cls):
 
 @not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
                         "it inside Lumivore's view")
-def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_desktop,
+def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(managed_desktop,
                                                                          new_copy):
-    desktop = openbox_desktop
+    desktop = managed_desktop
     term = start_client(desktop, ["xterm", "-class", "XTermCapture", "-title", "capture me",
                                   "-geometry", "50x8+40+40", "-e", "sh", "-c",
                                   "printf 'Lumivore end to end\\033[?25l'; sleep 120"], "XTermCapture")
@@ -84,8 +84,8 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_
 
 @not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
                         "it inside Lumivore's view")
-def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_copy):
+    desktop = managed_desktop
     eyes = start_client(desktop, ["xeyes", "-geometry", "150x100+60+400"], "XEyes")
     left, top, width, height = desktop.outer_geometry(eyes)
     frame_left, _, frame_top, _ = desktop.frame_extents(eyes)
