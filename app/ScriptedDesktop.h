@@ -61,7 +61,10 @@ class ScriptedDesktop final : public Platform {
   std::vector<int> sleeps;
   std::optional<Bitmap> clipboard;
   std::optional<Rect> clip;
+  // Icons stored in files, by file name (others are read from the file).
   std::map<std::string, std::vector<Bitmap>> icons;
+  // The desktop's icon for a file's type, by file name.
+  std::map<std::string, Bitmap> shellIcons;
   int syncs = 0;
   Point pointer;
 
@@ -102,6 +105,17 @@ class ScriptedDesktop final : public Platform {
   }
   // Called during every pause, to look at the program while it waits.
   std::function<void(int)> whileSleeping;
+
+  // --- Hand-off ------------------------------------------------------------
+  // Everything done to windows, keys, programs and the clipboard, in order
+  // ("restore 0x100", "activate 0x100", "focus 0x100", "start prog",
+  // "key 0x11 down", "clipboard 10x20").
+  std::vector<std::string> journal;
+  // The clipboard cannot be taken (another program holds it).
+  bool clipboardFails = false;
+  // Windows that never take the focus, even when activated.
+  std::set<WindowId> refusesFocus;
+  bool waitForFocus(WindowId w, int timeoutMs) override;
 
  private:
   std::vector<Window> windows_;  // topmost first

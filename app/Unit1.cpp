@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include "app/IniFile.h"
+#include "options/Unit2.h"
 #include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
@@ -106,6 +107,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
   LoadImages();
   BuildPopupMenu();
   FormCreate();
+  OptionDlg = new TOptionDlg(*this);
 }
 
 TLumivoreForm::~TLumivoreForm() { FormDestroy(); }
@@ -305,7 +307,13 @@ void TLumivoreForm::FormCreate() {
   ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
   ConnectSelection();
   ConnectViewToggles();
+  // Editing commands and the cursor stamp's generated entries.
+  ConnectEdits();
+  BuildStampItems();
+  ConnectHandOff();
   ApplyWindowClass();
+  // Files dropped from a file manager (text/uri-list of local files).
+  setAcceptDrops(true);
   Timer1->start();
 }
 
@@ -359,7 +367,8 @@ void TLumivoreForm::CheckFrameKnown() {
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
-    if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+    // Once the user has taken the capture tool, the pointer is theirs.
+    if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
   }
   if (++frameChecks_ >= 50) {
     pointerFollowsFrame_ = false;
@@ -401,6 +410,11 @@ bool TLumivoreForm::event(QEvent* e) {
       normalSeen_ = geometry();
   }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
+  // The stamp's pointer confinement never outlives the window's turn in
+  // front; the stamp's own menu closing is no such end.
+  if (e->type() == QEvent::Hide ||
+      (e->type() == QEvent::WindowDeactivate && !QApplication::activePopupWidget()))
+    EndStampMode();
   return QWidget::event(e);
 }
 
@@ -445,6 +459,16 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
   return QWidget::eventFilter(watched, e);
 }
 
+void TLumivoreForm::dragEnterEvent(QDragEnterEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dragMoveEvent(QDragMoveEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dropEvent(QDropEvent* e) { DropFilesEvent(e); }
+
 void TLumivoreForm::mouseReleaseEvent(QMouseEvent* e) {
   CapToolImgMouseUp(e->button(), e->modifiers(), e->position().toPoint());
 }
@@ -459,6 +483,7 @@ void TLumivoreForm::FormClose() { WriteAllSettings(); }
 void TLumivoreForm::FormDestroy() {
   qApp->removeEventFilter(this);
   CancelSelGestures();
+  EndStampMode();
   FWorkImage.clear();
   FIniFile.reset();
 }

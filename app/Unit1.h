@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "app/Platform.h"
@@ -18,10 +19,13 @@
 
 class QAction;
 class QColorDialog;
+class QFileDialog;
 class QFontMetrics;
 class QLineEdit;
 class QPainter;
 class QMenu;
+class QMimeData;
+class QDropEvent;
 class QPushButton;
 class QTimer;
 class QToolButton;
@@ -30,6 +34,7 @@ namespace lumivore {
 
 class IniFile;
 class TLumivoreForm;
+class TOptionDlg;
 
 // A panel whose children keep their designed distance to the right edge
 // (anchored right) or to both edges (stretched) when it is resized.
@@ -241,6 +246,31 @@ class TLumivoreForm : public QWidget {
   // restored.
   void CancelSelGestures();
 
+  // Colour filters, size, orientation and colour depth (editing/Edits.cpp).
+  void SepiaActionExecute(QAction* sender);
+  void NegColActionExecute(QAction* sender);
+  void MosicIActionExecute(QAction* sender);
+  void ResizeActionExecute(QAction* sender);
+  void ReduceActionExecute(QAction* sender);
+  void RotateActionExecute(QAction* sender);
+  void ReverseActionExecute(QAction* sender);
+  // Puts a progress text in the status line and paints it before long work.
+  void ShowProgress(const char* text);
+  // PushUndo for an edit that builds a new picture from the old one: the
+  // working image itself becomes the snapshot (no copy) and is left empty for
+  // the caller to rebuild from the returned snapshot.
+  const Bitmap& PushUndoMoving();
+
+  // Cursor stamp (editing/CursorStamp.cpp). The 20 generated entries of
+  // MouseCsrItem, in table order, each carrying its cursor id as Tag.
+  QList<QAction*> MouseCsrItems;
+  void MouseCsrItemMeasureItem(QAction* sender, const QFontMetrics& canvas, int& width,
+                               int& height);
+  void MouseCsrItemDrawItem(QAction* sender, QPainter& canvas, const QRect& rect, bool selected);
+  void MouseCsrItemClick(QAction* sender);
+  // Ends stamp mode: the pointer is released and the cursor restored.
+  void EndStampMode();
+
   // View toggles and pixel colour format (ui/ViewToggles.cpp).
   QColorDialog* ColorDialog1 = nullptr;
   void ShowClassActionExecute(QAction* sender);
@@ -254,6 +284,29 @@ class TLumivoreForm : public QWidget {
 
   // Window image grab (capture/GrabWindowImage.cpp).
   void GrabWindowImage(WindowId wnd);
+
+  // Hand-off: the copy and save buttons (handoff/).
+  void CopyBtnClick(QObject* sender);
+  void SaveBtnClick(QObject* sender);
+  // What the buttons hand on: the selection shown (clipped to the picture),
+  // as a full-colour picture, else the whole working image.
+  Bitmap HandOffPicture() const;
+  // The one-based entry of the save dialog's type list for a LastDefExt.
+  static int SaveFilterIndex(const QString& defExt);
+  QFileDialog* SavePictureDialog1 = nullptr;
+  // The file name (without folder) of the last confirmed save, proposed again.
+  QString FSaveFileName;
+  // Runs the save dialog (exec() when unset); tests fill it in as a user would.
+  std::function<int(QFileDialog&)> RunSaveDialog;
+  // Dropped files (capture/DropFiles.cpp): the local files of a drop, the
+  // first one used with its whole name (any bytes).
+  void WMDropFiles(const std::vector<std::string>& files);
+  bool ShowFileIcons(const std::string& name);
+  static bool AcceptsDrop(const QMimeData* data);
+  void DropFilesEvent(QDropEvent* e);
+
+  // The options dialog (options/Unit2.cpp), created with the window.
+  TOptionDlg* OptionDlg = nullptr;
 
   // Capture tool and target tracking (capture/CaptureTool.cpp).
   void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
@@ -279,6 +332,9 @@ class TLumivoreForm : public QWidget {
   void mouseReleaseEvent(QMouseEvent* e) override;
   bool event(QEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   friend struct SettingsTable;
@@ -287,6 +343,11 @@ class TLumivoreForm : public QWidget {
   void BuildPopupMenu();      // ui/PopupMenu.cpp
   void ConnectSelection();    // editing/Selection.cpp
   void ConnectViewToggles();  // ui/ViewToggles.cpp
+  void ConnectEdits();        // editing/Edits.cpp
+  void BuildStampItems();     // editing/CursorStamp.cpp
+  void StampMouseDown(Qt::MouseButton button, QPoint pos);
+  bool StampKey(int vk);
+  void ConnectHandOff();      // handoff/CopyBtn.cpp
   // Sizes Image1 to the scroll range, and at least to the scroll box.
   void ApplyScrollRange();
   void BuildActions();
@@ -345,6 +406,10 @@ class TLumivoreForm : public QWidget {
   int FAnchorX = 0;
   int FAnchorY = 0;
   bool FStampMode = false;
+  // The cursor id of the stamp shape shown while stamp mode is on (0: none),
+  // and the screen rectangle the pointer is kept in meanwhile.
+  short FStampCursor = 0;
+  Rect FStampClip;
   QString FLastDir;
   QString FLastDefExt;
   std::uint32_t FImgBgColor = 0;

@@ -4,7 +4,9 @@
 // what the user sees.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imaging/Bitmap.h"
 
@@ -20,6 +22,12 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap);
 // file is replaced only once the new one is completely on disk.
 bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
                   int tiffCompression);
+
+// Encodes the bitmap in memory exactly as WicSaveImage would write it for
+// that name (a bare extension such as ".png" will do), without touching any
+// file: what the clipboard offers is what a saved file would hold.
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
+                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out);
 
 // Resamples source into destination (which may be the same bitmap). With
 // factor > 0 the new size is the source size times factor, truncated;

@@ -414,6 +414,12 @@ def managed_desktop(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
+def openbox_desktop(managed_desktop):
+    """The managed desktop under its former name (openbox in openbox's round)."""
+    return managed_desktop
+
+
+@pytest.fixture(scope="module")
 def bare_desktop(tmp_path_factory):
     if WM != "openbox":
         pytest.skip("the desktop without a window manager runs in openbox's round")
