@@ -361,6 +361,10 @@ class TLumivoreForm : public QWidget {
   bool WriteAllSettings();
   void ApplyWindowClass();
   void PutPointerOnCaptureTool();
+  // The pointer in capture mode: the wand over every window, and every
+  // button event reported to the capture tool; and back to normal.
+  void TakeCapturePointer();
+  void ReleaseCapturePointer();
   // Gives the window the outer (frame) bounds Lumivore wants; re-applied
   // once the window manager's frame is known.
   void ApplyOuterBounds();
@@ -375,6 +379,15 @@ class TLumivoreForm : public QWidget {
   // The frame of the window in its normal state: a maximised window's frame
   // differs, and the normal bounds are saved with the normal frame.
   QMargins normalMargins_;
+  // The bounds the window last had in the normal state. Some window managers
+  // (xfwm4, fluxbox) announce a maximised window's new geometry, in one or
+  // more steps, before its maximised state, and Qt then takes the maximised
+  // bounds for the normal ones. Bounds that fill the screen's available width
+  // or height are such steps, and are not recorded here.
+  QRect normalSeen_;
+  // The normal bounds once the window is maximised: Qt's, or normalSeen_ when
+  // Qt took the maximised bounds.
+  QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.
   bool normalBoundsPending_ = false;
