@@ -17,7 +17,7 @@ packages=(
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
   libimagequant-dev
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic qt6-translations-l10n
   # the virtual desktop that ./run shows when there is no display
   xvfb openbox xterm x11-utils xdotool imagemagick
 )
