@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Pillow's PNG encoder on each picture given: prints one line per picture,
-"name<TAB>bytes<TAB>milliseconds", the time being the median of several saves
-into memory with Pillow's defaults (as a user's script would save). The
-pictures are read as RGB, as a screenshot reaches an encoder."""
+"name<TAB>bytes<TAB>milliseconds", the time being the median processor time
+of several saves into memory with Pillow's defaults (as a user's script would
+save). The pictures are read as RGB, as a screenshot reaches an encoder."""
 import io
 import statistics
 import sys
