@@ -1,7 +1,6 @@
 // The settings of the main window: one table gives, for every key, its
 // section, type, default, where it lives and when it is read. The table is in
 // the order the keys are written at close, so a new file gets that order.
-#include <QFileInfo>
 #include <QPalette>
 #include <QTimer>
 #include <QWindow>
@@ -34,7 +33,7 @@ struct Setting {
   ReadAt readAt;
   int intDefault;
   const char* textDefault;
-  bool isPath;  // a sound file, resolved against the executable's folder
+  bool isPath;  // a sound file, resolved against the settings file's folder
 };
 
 constexpr int kNoInt = 0;
@@ -74,7 +73,6 @@ struct SettingsTable {
 
   static void Read(TLumivoreForm& form, ReadAt moment) {
     const IniFile& ini = *form.FIniFile;
-    const std::string exeDir = QFileInfo(form.exePath_).absolutePath().toStdString();
     for (const Setting& s : Rows()) {
       if (s.readAt != moment) continue;
       std::visit(
@@ -89,7 +87,7 @@ struct SettingsTable {
               form.*member = ini.ReadBool(s.section, s.key, s.intDefault != 0);
             } else if constexpr (std::is_same_v<M, QString TLumivoreForm::*>) {
               std::string value = ini.ReadString(s.section, s.key, s.textDefault);
-              if (s.isPath) value = ResolveFilePath(value, exeDir);
+              if (s.isPath) value = ResolveFilePath(value, form.location_.folder);
               form.*member = QString::fromStdString(value);
             } else {
               member.of(form)->setVisible(ini.ReadBool(s.section, s.key, s.intDefault != 0));
@@ -142,7 +140,8 @@ void TLumivoreForm::ReadCreationSettings() {
 }
 
 void TLumivoreForm::ReadFirstShowSettings() {
-  const FormPlacement placement = LoadFormPlacement(*FIniFile, platform_, size(), 220, 240);
+  const FormPlacement placement =
+      LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = 0;

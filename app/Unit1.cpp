@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -17,6 +16,7 @@
 #include <QWindow>
 
 #include "app/IniFile.h"
+#include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
 namespace lumivore {
@@ -91,12 +91,11 @@ TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
 TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
       platform_(platform),
-      exePath_(exePath) {
+      exePath_(exePath),
+      location_(LocateSettings(exePath.toStdString())) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
-  QFont font("ＭＳ Ｐゴシック");
-  font.setPixelSize(12);
-  setFont(font);
+  setFont(UiFont("ＭＳ Ｐゴシック", 12));
   BuildLayout();
   BuildActions();
   LoadImages();
@@ -281,17 +280,14 @@ void TLumivoreForm::LoadImages() {
 
 const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
 
-QString TLumivoreForm::iniFileName() const {
-  QFileInfo exe(exePath_);
-  return exe.absolutePath() + "/" + exe.completeBaseName() + ".INI";
-}
+QString TLumivoreForm::iniFileName() const { return QString::fromStdString(location_.iniFile); }
 
 void TLumivoreForm::FormCreate() {
   FVersion = GetAppVersion();
   FWorkImage.clear();
   FUndoList.clear();
-  // Help: the executable's path with ".CHM" (opened by the menu's help entry).
-  FIniFile = std::make_unique<IniFile>(iniFileName().toStdString());
+  // The help file (opened by the menu's help entry) lives beside the settings file.
+  FIniFile = std::make_unique<IniFile>(location_.iniFile);
   ReadCreationSettings();
   // The wand cursor, hot spot at the top-left corner of the wand's knob.
   captureCursor_ = std::make_unique<QCursor>(QPixmap(":/images/capture-cursor.png"), 0, 0);
@@ -336,7 +332,7 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
 void TLumivoreForm::ApplyOuterBounds() {
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   assumedMargins_ = m;
-  setMinimumWidth(std::max(1, 218 - m.left() - m.right()));
+  setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
     normalBoundsPending_ = true;
     return;

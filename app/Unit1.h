@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/Platform.h"
+#include "app/SettingsLocation.h"
 #include "imaging/Bitmap.h"
 
 class QAction;
@@ -80,9 +81,12 @@ class TStatusBar : public QLabel {
 
 class TLumivoreForm : public QWidget {
  public:
-  // `exePath` locates the settings file (same name, ".INI") and the help file.
+  // `exePath` locates the settings file and the help file (see LocateSettings).
   TLumivoreForm(Platform& platform, const QString& exePath);
   ~TLumivoreForm() override;
+
+  // The narrowest the window gets, frame included.
+  static constexpr int kMinOuterWidth = 218;
 
   // Controls, under the names the rest of the program uses for them.
   TPanel* ToolPanel;
@@ -299,6 +303,7 @@ class TLumivoreForm : public QWidget {
 
   Platform& platform_;
   QString exePath_;
+  SettingsLocation location_;
   std::unique_ptr<QCursor> captureCursor_;
   Rect wantedOuter_;
   QMargins assumedMargins_;

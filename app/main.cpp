@@ -1,12 +1,14 @@
 // Start-up: one copy per desktop, the main window, the message loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "app/ScriptedDesktop.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "app/x11/X11Platform.h"
+#include "util/CommandLine.h"
 #include "util/Userfunc.h"
 
 using namespace lumivore;
@@ -53,6 +55,15 @@ std::unique_ptr<Platform> MakePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version answer before anything else: no display, no marker, no window.
+  if (argc > 1) {
+    if (auto reply =
+            AnswerCommandLine({argv + 1, argv + argc}, GetFileVersionStr(ExecutablePath()))) {
+      std::fputs(reply->text.c_str(), reply->status == 0 ? stdout : stderr);
+      return reply->status;
+    }
+  }
+
   // One picture pixel is one screen pixel: no high-DPI scaling of the layout.
   qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   qunsetenv("QT_SCALE_FACTOR");

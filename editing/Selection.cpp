@@ -2,13 +2,13 @@
 // its frame or with the arrow keys, resized with Ctrl and the arrow keys, and
 // the picture trimmed to it.
 #include <QAction>
-#include <QApplication>
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <cstring>
 
 #include "app/Unit1.h"
+#include "ui/AppCursor.h"
 
 namespace lumivore {
 
@@ -143,7 +143,7 @@ void TLumivoreForm::SelShapeMouseDown(Qt::MouseButton button, Qt::KeyboardModifi
   }
   if (FWorkImage.empty()) return;
   FSelMoving = true;
-  QApplication::setOverrideCursor(Qt::SizeAllCursor);
+  SetAppCursor(QCursor(Qt::SizeAllCursor));
   FAnchorX = pos.x();
   FAnchorY = pos.y();
   UpdateStatus();
@@ -164,7 +164,7 @@ void TLumivoreForm::SelShapeMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModi
 }
 
 void TLumivoreForm::SelShapeMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, QPoint) {
-  if (FSelMoving) QApplication::restoreOverrideCursor();
+  if (FSelMoving) SetAppCursor(std::nullopt);
   FSelMoving = false;
   UpdateStatus();
 }

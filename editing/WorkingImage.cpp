@@ -1,10 +1,10 @@
 // The working image, its undo history of 20 snapshots, the status line, the
 // selection frame's place and the enabling of the editing commands.
 #include <QAction>
-#include <QApplication>
 #include <QScrollBar>
 
 #include "app/Unit1.h"
+#include "ui/AppCursor.h"
 
 namespace lumivore {
 
@@ -64,7 +64,9 @@ void TLumivoreForm::ShowWorkingImage() {
   ApplyScrollRange();
   Image1->update();
   UpdateStatus();
-  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  // The default shape again, unless the frame is still being dragged (an
+  // undo in the middle of a move): the move goes on, and so does its arrow.
+  SetAppCursor(FSelMoving ? std::optional(QCursor(Qt::SizeAllCursor)) : std::nullopt);
 }
 
 void TLumivoreForm::UpdateStatus() {

@@ -36,8 +36,19 @@ convert -size 32x32 xc:none -stroke white -strokewidth 5 -draw 'line 2,2 27,27' 
   -stroke white -strokewidth 1 -fill black -draw 'rectangle 0,0 5,5' \
   -channel A -threshold 50% +channel capture-cursor.png
 
-# Application icon.
-convert -size 32x32 xc:none -fill "$teal" -stroke '#004040' -draw 'roundrectangle 0,0 31,31 6,6' \
-  -stroke black -strokewidth 3 -draw 'line 10,10 26,26' \
-  -stroke white -strokewidth 3 -draw 'line 6,6 10,10' \
-  -stroke yellow -strokewidth 1 -draw 'line 6,1 6,11' -draw 'line 1,6 11,6' lumivore.png
+# Application icon: drawn on a 32 x 32 grid, scaled to `size`. The window uses the 32 x 32
+# one; the installed copies go into the hicolor icon theme.
+app_icon() {
+  local size=$1 out=$2 s
+  s=$(awk "BEGIN { print $size / 32 }")
+  convert -size "${size}x${size}" xc:none -define png:exclude-chunks=date,time \
+    -draw "scale $s,$s fill $teal stroke #004040 roundrectangle 0,0 31,31 6,6" \
+    -draw "scale $s,$s stroke black stroke-width 3 line 10,10 26,26" \
+    -draw "scale $s,$s stroke white stroke-width 3 line 6,6 10,10" \
+    -draw "scale $s,$s stroke yellow stroke-width 1 line 6,1 6,11 line 1,6 11,6" "$out"
+}
+app_icon 32 lumivore.png
+for size in 16 24 32 48 64 128 256; do
+  mkdir -p "../icons/hicolor/${size}x${size}/apps"
+  app_icon "$size" "../icons/hicolor/${size}x${size}/apps/lumivore.png"
+done

@@ -8,6 +8,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
+  # the Debian package (cpack -G DEB finds the libraries' packages with dpkg-shlibdeps)
+  file
   qt6-base-dev qt6-base-dev-tools
   libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-xfixes0-dev
   libxcb-randr0-dev libxcb-xinerama0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-image0-dev
@@ -26,6 +28,8 @@ test_packages=(
   python3 python3-pytest python3-pytest-timeout
   # the real clients and witnesses the end-to-end tests drive
   x11-apps x11-xserver-utils wmctrl xclip
+  # the validators of the installed desktop entry, metainfo and man page
+  desktop-file-utils appstream man-db groff-base
 )
 [ "${1:-}" = test ] && packages+=("${test_packages[@]}")
 
@@ -39,5 +43,5 @@ echo "Installing: ${missing[*]}" >&2
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+$sudo apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -5,6 +5,8 @@
 #include <QProxyStyle>
 #include <QStyleOptionMenuItem>
 
+#include "ui/UiFont.h"
+
 namespace lumivore {
 
 // The style of one menu tree: the default drawing, with the entries that have
@@ -66,6 +68,8 @@ TPopupMenu::TPopupMenu(QWidget* parent, TMenuStyle* style) : QMenu(parent), owne
   // The style lives as long as the root menu; the submenus are its children.
   if (!style) ownerDraw_->setParent(this);
   setStyle(ownerDraw_);
+  // A menu is a window of its own and takes no font from its parent.
+  setFont(MenuFont());
 }
 
 TPopupMenu* TPopupMenu::addSubmenu(const QString& title) {

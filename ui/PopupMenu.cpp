@@ -2,7 +2,6 @@
 // entries, the help file and the project's web page.
 #include <QAction>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
@@ -242,10 +241,7 @@ void TLumivoreForm::OptionItemClick(QAction*) {
   // The options dialog is shown here once it exists.
 }
 
-QString TLumivoreForm::helpFileName() const {
-  QFileInfo exe(exePath_);
-  return exe.absolutePath() + "/" + exe.completeBaseName() + ".CHM";
-}
+QString TLumivoreForm::helpFileName() const { return QString::fromStdString(location_.helpFile); }
 
 void TLumivoreForm::ShowHelpContext(int) {
   // Desktop help viewers take a file, not a context number: every context

@@ -5,13 +5,13 @@
 namespace lumivore {
 
 FormPlacement LoadFormPlacement(const IniFile& ini, Platform& platform, QSize current,
-                                int defaultWidth, int defaultHeight) {
+                                int defaultWidth, int defaultHeight, int minimumWidth) {
   int width = current.width();
   int height = current.height();
   if (defaultWidth > 0) width = ini.ReadInteger("General", "WinWidth", defaultWidth);
   if (defaultHeight > 0) height = ini.ReadInteger("General", "WinHeight", defaultHeight);
   // X coordinates are 16-bit: anything beyond is a damaged file, not a place.
-  width = std::clamp(width, 1, 32767);
+  width = std::clamp(width, std::clamp(minimumWidth, 1, 32767), 32767);
   height = std::clamp(height, 1, 32767);
   const Rect screen = platform.primaryScreen();
   const int screenWidth = screen.width();

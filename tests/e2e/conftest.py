@@ -100,8 +100,10 @@ class Desktop:
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
                                  "QT_SCALE_FACTOR", "XAUTHORITY")}
-        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private.
-        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime))
+        # The single-instance marker lives under XDG_RUNTIME_DIR: keep it private. So are the
+        # settings of a copy that cannot write beside itself, under XDG_CONFIG_HOME.
+        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
+                        XDG_CONFIG_HOME=str(self.workdir / "config"))
         if wm:
             self.wm_proc = spawn(["openbox"], self.env, self.workdir / "openbox.log")
             if not wait_until(lambda: "window id" in self.x("xprop", "-root",
@@ -209,6 +211,18 @@ class Desktop:
         if len(parts) < 5 or parts[0] != b"P6" or parts[3] != b"255":
             return 0, 0, b""
         return int(parts[1]), int(parts[2]), parts[4]
+
+    def settled_screenshot(self, timeout=5):
+        """A screenshot once two taken one after the other agree: windows that just
+        mapped or changed focus have repainted."""
+        shots = [self.screenshot()]
+
+        def still():
+            shots.append(self.screenshot())
+            return shots[-1] == shots[-2]
+
+        wait_until(still, timeout, interval=0.1)
+        return shots[-1]
 
     # -- input -----------------------------------------------------------------------
 

@@ -1,9 +1,14 @@
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QTest>
 
 #include "tests/handler/FormFixture.h"
+#include "ui/UiFont.h"
 
 namespace lumivore {
 namespace {
@@ -67,6 +72,32 @@ TEST_F(MainWindow, Close_WritesEveryKeyInOrderWithDefaults) {
                                                   "CmdLine=\n"));
 }
 
+TEST_F(MainWindow, DesignedFonts_AreTheIpaGothicsWhateverElseIsInstalled) {
+  TLumivoreForm& f = start();
+  struct FontCase {
+    const char* what;
+    QFont font;
+    const char* family;
+    int pixels;
+    bool fixed;
+  };
+  const FontCase cases[] = {
+      {"window", f.font(), "IPAPGothic", 12, false},
+      {"menu", f.PopupMenu1->font(), "IPAPGothic", 12, false},
+      {"submenu", f.AboutItem->font(), "IPAPGothic", 12, false},
+      {"dialog", UiFont("ＭＳ Ｐゴシック", 13), "IPAPGothic", 13, false},
+      {"half-width name", UiFont("MS PGothic", 12), "IPAPGothic", 12, false},
+      {"fixed pitch", UiFont("ＭＳ ゴシック", 13), "IPAGothic", 13, true},
+  };
+  for (const FontCase& c : cases) {
+    const QFontInfo info(c.font);
+    EXPECT_EQ(info.family(), c.family) << c.what;
+    EXPECT_EQ(info.pixelSize(), c.pixels) << c.what;
+    const QFontMetrics m(c.font);
+    EXPECT_EQ(m.horizontalAdvance('i') == m.horizontalAdvance('M'), c.fixed) << c.what;
+  }
+}
+
 struct PlacementCase {
   const char* name;
   const char* ini;
@@ -94,6 +125,15 @@ INSTANTIATE_TEST_SUITE_P(
                       QRect(1700, 840, 220, 240)},
         PlacementCase{"CentredOnStoredSize", "[General]\nWinWidth=400\nWinHeight=300\n", 1,
                       QRect(760, 390, 400, 300)},
+        // The minimum width comes first: centring and clamping use the width
+        // the window gets.
+        PlacementCase{"NarrowerThanMinimumCentred", "[General]\nWinWidth=100\n", 1,
+                      QRect(851, 420, 218, 240)},
+        PlacementCase{"NarrowerThanMinimumAtTheRight", "[General]\nWinLeft=1800\nWinWidth=100\n", 1,
+                      QRect(1702, 420, 218, 240)},
+        // The right edge is corrected after the left one.
+        PlacementCase{"WiderThanTheScreen", "[General]\nWinLeft=100\nWinWidth=2500\n", 1,
+                      QRect(-580, 420, 2500, 240)},
         PlacementCase{"TwoMonitorsKeepNegative", "[General]\nWinLeft=-50\nWinTop=-7\n", 2,
                       QRect(-50, -7, 220, 240)},
         PlacementCase{"TwoMonitorsKeepNegativeLeft", "[General]\nWinLeft=-50\nWinTop=7\n", 2,
@@ -140,6 +180,55 @@ TEST_F(MainWindow, SoundPaths_AreResolvedBesideTheExecutable) {
   closeForm();
   EXPECT_EQ(iniValue("Sound", "CapImage"), dir_.filePath("snd/cap.wav"));
   EXPECT_EQ(iniValue("Sound", "ChgImage"), "");
+}
+
+// An installed copy: its folder takes no new files, not even from root (the kernel's process
+// folder stands in for a program folder on a read-only system), so the settings file, the help
+// file and relative sound paths all live in the user's configuration folder.
+TEST_F(MainWindow, ProgramFolderNotWritable_SettingsHelpAndSoundsLiveInTheUserConfigFolder) {
+  const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
+  const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldXdg); });
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+  const QString folder = dir_.filePath("config/lumivore");
+  const QString ini = folder + "/lumivore.INI";
+  const QString exe = "/proc/self/lumivore";
+  auto startInstalled = [&] {
+    form = std::make_unique<TLumivoreForm>(desktop, exe);
+    form->show();
+    QApplication::processEvents();
+    return form.get();
+  };
+
+  // First start: the folder is made and the file written there, on every close, silently.
+  TLumivoreForm* f = startInstalled();
+  EXPECT_EQ(f->iniFileName(), ini);
+  EXPECT_EQ(f->helpFileName(), folder + "/lumivore.CHM");
+  closeForm();
+  form.reset();
+  EXPECT_TRUE(messages.empty());
+  QFile written(ini);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const QByteArray text = written.readAll();
+  EXPECT_TRUE(text.startsWith("[General]\nVersion=155\nWinState=0\nWinLeft=850\nWinTop=420\n"));
+  EXPECT_TRUE(text.endsWith("[OnSave]\nCmdLine=\n"));
+
+  // Second start: the stored placement applies, and a relative sound path is taken beside the
+  // settings file and written back in full.
+  ASSERT_TRUE(QDir(folder).mkdir("snd"));
+  QFile wav(folder + "/snd/cap.wav");
+  ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+  wav.close();
+  IniFile edit(QFile::encodeName(ini).toStdString());
+  ASSERT_TRUE(edit.WriteString("Sound", "CapImage", "snd/cap.wav"));
+  ASSERT_TRUE(edit.WriteInteger("General", "WinLeft", 100));
+  ASSERT_TRUE(edit.WriteInteger("General", "WinTop", 50));
+  f = startInstalled();
+  EXPECT_EQ(f->requestedOuter().topLeft(), QPoint(100, 50));
+  EXPECT_EQ(f->FCapSound, folder + "/snd/cap.wav");
+  closeForm();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(edit.ReadString("Sound", "CapImage", "?"), (folder + "/snd/cap.wav").toStdString());
+  EXPECT_EQ(edit.ReadInteger("General", "WinLeft", 0), 100);
 }
 
 TEST_F(MainWindow, Maximised_WritesStateTwoWithNormalBoundsAndReopensMaximised) {

@@ -251,11 +251,24 @@ TEST_F(PopupMenu, VersionText_UsesTheLocaleDecimalSeparator) {
   QLocale::setDefault(QLocale::c());
 }
 
+// Pixels of r more than half covered by white writing on black: the count
+// does not hang on how a font's edges are smoothed.
 int WhitePixels(const QImage& img, const QRect& r) {
   int n = 0;
   for (int y = r.top(); y <= r.bottom(); ++y)
-    for (int x = r.left(); x <= r.right(); ++x) n += img.pixelColor(x, y) == QColor(Qt::white);
+    for (int x = r.left(); x <= r.right(); ++x) n += qGray(img.pixel(x, y)) >= 128;
   return n;
+}
+
+// `text` written in white on black, its cell's top-left corner at `at`.
+QImage TextOnBlack(QSize size, const QFont& font, QPoint at, const QString& text) {
+  QImage out(size, QImage::Format_RGB32);
+  out.fill(Qt::black);
+  QPainter p(&out);
+  p.setFont(font);
+  p.setPen(Qt::white);
+  p.drawText(at.x(), at.y() + p.fontMetrics().ascent(), text);
+  return out;
 }
 
 TEST_F(PopupMenu, AboutEntries_DrawNameVersionIconAndOneSunkenBox) {
@@ -277,6 +290,14 @@ TEST_F(PopupMenu, AboutEntries_DrawNameVersionIconAndOneSunkenBox) {
   const QRect version(r2.left() + 48, r2.top() + 2, r2.width() - 54, r2.height() - 4);
   EXPECT_GT(WhitePixels(img, name), 10);
   EXPECT_GT(WhitePixels(img, version), 10);
+  // Exactly those texts, in the menu's font (the name in bold), at their places.
+  QFont bold = f.AboutItem->font();
+  bold.setBold(true);
+  EXPECT_EQ(img.copy(name),
+            TextOnBlack(r1.size(), bold, {44, 2}, "Lumivore").copy(name.translated(-r1.topLeft())));
+  EXPECT_EQ(img.copy(version),
+            TextOnBlack(r2.size(), f.AboutItem->font(), {48, 2}, TLumivoreForm::VersionText(155))
+                .copy(version.translated(-r2.topLeft())));
   // The bold name is heavier than the same text would be in the plain font.
   QImage plainName(200, 40, QImage::Format_RGB32);
   plainName.fill(Qt::black);

@@ -126,6 +126,38 @@ TEST_F(Selection, LostReleaseOfAFrameMove_EndsTheMoveAndRestoresTheCursor) {
   EXPECT_TRUE(f.CMDialogKey(vk::Right, {}));
 }
 
+TEST_F(Selection, FrameMoveArrow_LastsAsLongAsTheMoveWhateverElseHappens) {
+  TLumivoreForm& f = withPicture(400, 300);
+  f.FSelRect = Rect{20, 20, 60, 60};
+  f.PlaceSelShape();
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  // A middle click while the left button holds the frame: its release ends
+  // the move, and the left release afterwards leaves no arrow behind.
+  QTest::mousePress(f.SelShape, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mousePress(f.SelShape, Qt::MiddleButton, {}, QPoint(5, 5));
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::SizeAllCursor);
+  QTest::mouseRelease(f.SelShape, Qt::MiddleButton, {}, QPoint(5, 5));
+  EXPECT_FALSE(f.FSelMoving);
+  QTest::mouseRelease(f.SelShape, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(f.FSelRect, (Rect{20, 20, 60, 60}));
+  // Ctrl+Z in the middle of a move brings the picture back; the frame is
+  // still held, so the move and its arrow go on until the release.
+  f.PushUndo();
+  f.FWorkImage.setPixel(0, 0, MakeRgb(1, 2, 3));
+  QTest::mousePress(f.SelShape, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseMove(f.SelShape, QPoint(15, 5));
+  QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+  ASSERT_EQ(f.FWorkImage.pixel(0, 0), PatternAt(0, 0));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::SizeAllCursor);
+  QTest::mouseMove(f.SelShape, QPoint(15, 5));
+  EXPECT_EQ(f.FSelRect, (Rect{40, 20, 80, 60}));
+  QTest::mouseRelease(f.SelShape, Qt::LeftButton, {}, QPoint(15, 5));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 struct FrameDragCase {
   const char* name;
   QPoint by;
@@ -200,6 +232,14 @@ INSTANTIATE_TEST_SUITE_P(
             "RightClampsToTheEdge", {250, 0, 350, 50}, vk::Right, false, false, {300, 0, 400, 50}},
         KeyCase{"LeftAtTheEdgeStays", {0, 0, 100, 50}, vk::Left, false, false, {0, 0, 100, 50}},
         KeyCase{"UpClampsToTheTop", {0, 30, 100, 80}, vk::Up, false, false, {0, 0, 100, 50}},
+        // Wider than the picture (as after a rotation): the right edge is
+        // corrected last, so the left one ends outside.
+        KeyCase{"WiderThanThePictureEndsAtTheRightEdge",
+                {0, 0, 450, 50},
+                vk::Right,
+                false,
+                false,
+                {-50, 0, 400, 50}},
         KeyCase{
             "ShiftRightStepsOnePixel", {0, 0, 100, 50}, vk::Right, false, true, {1, 0, 101, 50}},
         KeyCase{"ShiftLeftAtTheEdgeStays", {0, 5, 100, 55}, vk::Left, false, true, {0, 5, 100, 55}},

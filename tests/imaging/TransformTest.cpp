@@ -189,6 +189,10 @@ TEST(Scale, AreaAveragesAndBilinearInterpolates) {
       EXPECT_GE(RedOf(wide.pixel(x, 0)), RedOf(wide.pixel(x - 1, 0))) << mode;
     EXPECT_GT(RedOf(wide.pixel(4, 0)), 64) << mode;
     EXPECT_LT(RedOf(wide.pixel(3, 0)), 192) << mode;
+    // Sample centres line up with the source's, so the ramp is symmetric.
+    for (int x = 0; x < 4; ++x)
+      EXPECT_NEAR(RedOf(wide.pixel(x, 0)) + RedOf(wide.pixel(7 - x, 0)), 255, 1)
+          << mode << " " << x;
   }
 }
 
@@ -252,6 +256,15 @@ TEST(Gray, PaletteAndPaddedFormatsGiveOneLuminancePerPixel) {
   eight.setPalette({MakeRgb(255, 255, 255)});
   ASSERT_TRUE(WicGrayScale(eight));
   EXPECT_EQ(eight.pixel(4, 4), MakeRgb(255, 255, 255));
+
+  // Full-colour pixels are stored B, G, R: pure red gives red's luma.
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    Bitmap red;
+    ASSERT_TRUE(red.allocate(1, 1, format));
+    red.setPixel(0, 0, MakeRgb(255, 0, 0));
+    ASSERT_TRUE(WicGrayScale(red));
+    EXPECT_EQ(red.pixel(0, 0), MakeRgb(77, 77, 77)) << static_cast<int>(format);
+  }
 
   Bitmap a = test::MakePattern(16, 8, PixelFormat::Bgrx32);
   Bitmap b = a;
