@@ -149,6 +149,25 @@ TEST(PngCorpus, HoldsPicturesOfEveryKind) {
   EXPECT_EQ(types, (std::set<int>{0, 2, 3}));
 }
 
+TEST(PngCorpus, TextStaysUnfilteredAndPhotosAreFiltered) {
+  // Deflate finds repeated glyphs best in rows stored as they are, while a
+  // photo's rows are far better predicted from their neighbours.
+  for (const auto& [name, filtered] : {std::pair{"terminals", false}, std::pair{"photo", true}}) {
+    Bitmap picture;
+    Bytes encoded;
+    ASSERT_TRUE(WicLoadImage(std::string(LUMIVORE_CORPUS) + "/" + name + ".png", picture));
+    ASSERT_TRUE(EncodePng(picture, encoded));
+    const std::vector<int> filters = test::PngRowFilters(encoded);
+    ASSERT_EQ(filters.size(), std::size_t(picture.height())) << name;
+    const auto unfiltered = std::count(filters.begin(), filters.end(), 0);
+    if (filtered) {
+      EXPECT_LT(unfiltered, picture.height() / 4) << name;
+    } else {
+      EXPECT_EQ(unfiltered, picture.height()) << name;
+    }
+  }
+}
+
 // Gradients, edges and noise in RGB and in grey make the encoder use every
 // row filter; each must undo exactly.
 TEST(PngFilters, NoisyPicturesReadBackExactly) {
