@@ -39,7 +39,7 @@ bool Bitmap::allocate(int width, int height, PixelFormat format) {
   if (stride == 0) return false;
   const std::uint64_t total = std::uint64_t(stride) * std::uint64_t(height);
   if (total >= (std::uint64_t{1} << 31)) return false;
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(total), 0);
+  std::vector<std::uint8_t, ZeroedAllocator<std::uint8_t>> pixels(static_cast<std::size_t>(total));
   pixels_ = std::move(pixels);
   width_ = width;
   height_ = height;
