@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -239,50 +236,6 @@ std::optional<std::string> ResolveLinks(std::string path) {
   return std::nullopt;
 }
 
-// A temporary file beside the settings file, removed again unless it was renamed into place.
-class TempFile {
- public:
-  bool create(const std::string& target) {
-    const std::size_t slash = target.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    // At most 200 bytes of the name, so the temp name stays within the 255 bytes a name may have.
-    const std::string base =
-        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
-    // Names only need to differ between attempts and processes; O_EXCL settles any clash.
-    static std::atomic<unsigned> counter{0};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    const unsigned salt = static_cast<unsigned>(now) ^ (static_cast<unsigned>(::getpid()) << 16);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, "%08x", salt + counter++ * 2654435761u);
-      std::string name = dir + "." + base + ".tmp-" + suffix;
-      fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-      if (fd_.valid()) {
-        path_ = std::move(name);
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-  ~TempFile() {
-    fd_.close();
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  int fd() const { return fd_.get(); }
-  bool closeFd() { return fd_.close(); }
-  bool renameTo(const std::string& target) {
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  UniqueFd fd_;
-  std::string path_;
-};
-
 bool ReplaceFile(const std::string& target, std::string_view content, const struct stat* old) {
   TempFile tmp;
   if (!tmp.create(target)) return false;
@@ -295,7 +248,7 @@ bool ReplaceFile(const std::string& target, std::string_view content, const stru
     }
   }
   if (!WriteAll(tmp.fd(), content.data(), content.size()) || ::fsync(tmp.fd()) != 0 ||
-      !tmp.closeFd() || !tmp.renameTo(target)) {
+      !tmp.renameTo(target)) {
     return false;
   }
   // Make the rename itself durable; the new content is in place either way.
@@ -381,8 +334,12 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
   const Loaded file = LoadFile(*target);
   if (file.status == LoadStatus::Failed) return false;
   const std::string entry = std::string(key) + "=" + EncodeValue(value);
-  return ReplaceFile(*target, WithEntry(file.content, section, key, entry),
-                     file.status == LoadStatus::Loaded ? &file.st : nullptr);
+  const std::string content = WithEntry(file.content, section, key, entry);
+  // A file the reader would refuse would lose every setting from then on.
+  if (content.size() > kMaxFileSize) return false;
+  // Writes killed part way leave their temporary files; they go with the next write.
+  RemoveStaleTempFiles(*target);
+  return ReplaceFile(*target, content, file.status == LoadStatus::Loaded ? &file.st : nullptr);
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value) {

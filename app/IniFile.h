@@ -14,7 +14,9 @@ namespace lumivore {
 // file at once through a temporary file in the same folder and an atomic rename, keeping all
 // other lines, the file's permissions and, for a symbolic link, the link itself. A UTF-8 byte
 // order mark is skipped and kept. A file over 16 MiB, or anything but a regular file, is
-// treated as unreadable: reads give the defaults and writes fail without touching it.
+// treated as unreadable: reads give the defaults and writes fail without touching it; a write
+// that would make the file larger than that fails the same way. Each write first removes the
+// temporary files that earlier writes, killed part way, left beside the file.
 class IniFile {
  public:
   // Longest value a read returns, in Unicode code points (bytes of invalid UTF-8 count as one).

@@ -127,6 +127,13 @@ class Platform {
 
   // A blocking pause of the calling thread.
   virtual void sleep(int ms) = 0;
+
+  // --- Hand-off ------------------------------------------------------------
+  // Waits until `w` (or a window inside it) holds the keyboard focus, at most
+  // `timeoutMs`: activating a window is a request the window manager answers
+  // later, and keys typed before it did would land elsewhere. True when the
+  // focus arrived.
+  virtual bool waitForFocus(WindowId w, int timeoutMs) = 0;
 };
 
 }  // namespace lumivore

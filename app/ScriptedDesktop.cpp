@@ -1,6 +1,7 @@
 #include "app/ScriptedDesktop.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace lumivore {
 
@@ -94,12 +95,22 @@ WindowId ScriptedDesktop::lastActivePopup(WindowId owner) {
   return owner;
 }
 
+namespace {
+std::string Hex(unsigned v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", v);
+  return text;
+}
+}  // namespace
+
 void ScriptedDesktop::restoreWindow(WindowId id) {
+  journal.push_back("restore " + Hex(id));
   restored.push_back(id);
   if (Window* w = window(id)) w->iconic = false;
 }
 
 void ScriptedDesktop::activateWindow(WindowId id) {
+  journal.push_back("activate " + Hex(id));
   activated.push_back(id);
   auto it =
       std::find_if(windows_.begin(), windows_.end(), [id](const Window& w) { return w.id == id; });
@@ -136,16 +147,22 @@ void ScriptedDesktop::setCursorPos(Point p) {
 }
 
 bool ScriptedDesktop::sendKey(int vk, bool release) {
+  journal.push_back("key " + Hex(vk) + (release ? " up" : " down"));
   keysSent.push_back({vk, release});
   return true;
 }
 
-bool ScriptedDesktop::startProcess(const std::vector<std::string>& argv, int) {
+bool ScriptedDesktop::startProcess(const std::vector<std::string>& argv, int idleTimeoutMs) {
+  journal.push_back("start " + (argv.empty() ? std::string() : argv.front()) + " " +
+                    std::to_string(idleTimeoutMs));
   processesStarted.push_back(argv);
   return !argv.empty();
 }
 
 bool ScriptedDesktop::setClipboardImage(const Bitmap& image) {
+  if (clipboardFails) return false;
+  journal.push_back("clipboard " + std::to_string(image.width()) + "x" +
+                    std::to_string(image.height()));
   clipboard = image;
   return true;
 }
@@ -153,6 +170,11 @@ bool ScriptedDesktop::setClipboardImage(const Bitmap& image) {
 std::vector<Bitmap> ScriptedDesktop::fileIcons(const std::string& file) {
   auto it = icons.find(file);
   return it == icons.end() ? std::vector<Bitmap>{} : it->second;
+}
+
+bool ScriptedDesktop::waitForFocus(WindowId id, int) {
+  journal.push_back("focus " + Hex(id));
+  return !refusesFocus.count(id) && !activated.empty() && activated.back() == id;
 }
 
 std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string&) { return std::nullopt; }

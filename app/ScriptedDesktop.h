@@ -97,6 +97,17 @@ class ScriptedDesktop final : public Platform {
   std::optional<Bitmap> shellIcon(const std::string& file) override;
   void sleep(int ms) override { sleeps.push_back(ms); }
 
+  // --- Hand-off ------------------------------------------------------------
+  // Everything done to windows, keys, programs and the clipboard, in order
+  // ("restore 0x100", "activate 0x100", "focus 0x100", "start prog",
+  // "key 0x11 down", "clipboard 10x20").
+  std::vector<std::string> journal;
+  // The clipboard cannot be taken (another program holds it).
+  bool clipboardFails = false;
+  // Windows that never take the focus, even when activated.
+  std::set<WindowId> refusesFocus;
+  bool waitForFocus(WindowId w, int timeoutMs) override;
+
  private:
   std::vector<Window> windows_;  // topmost first
   std::vector<Rect> monitors_;

@@ -300,6 +300,7 @@ void TLumivoreForm::FormCreate() {
   ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
   ConnectSelection();
   ConnectViewToggles();
+  ConnectHandOff();
   ApplyWindowClass();
   Timer1->start();
 }

@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "app/Platform.h"
@@ -18,6 +19,7 @@
 
 class QAction;
 class QColorDialog;
+class QFileDialog;
 class QFontMetrics;
 class QLineEdit;
 class QPainter;
@@ -255,6 +257,20 @@ class TLumivoreForm : public QWidget {
   // Window image grab (capture/GrabWindowImage.cpp).
   void GrabWindowImage(WindowId wnd);
 
+  // Hand-off: the copy and save buttons (handoff/).
+  void CopyBtnClick(QObject* sender);
+  void SaveBtnClick(QObject* sender);
+  // What the buttons hand on: the selection shown (clipped to the picture),
+  // as a full-colour picture, else the whole working image.
+  Bitmap HandOffPicture() const;
+  // The one-based entry of the save dialog's type list for a LastDefExt.
+  static int SaveFilterIndex(const QString& defExt);
+  QFileDialog* SavePictureDialog1 = nullptr;
+  // The file name (without folder) of the last confirmed save, proposed again.
+  QString FSaveFileName;
+  // Runs the save dialog (exec() when unset); tests fill it in as a user would.
+  std::function<int(QFileDialog&)> RunSaveDialog;
+
   // Capture tool and target tracking (capture/CaptureTool.cpp).
   void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
   void CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
@@ -287,6 +303,7 @@ class TLumivoreForm : public QWidget {
   void BuildPopupMenu();      // ui/PopupMenu.cpp
   void ConnectSelection();    // editing/Selection.cpp
   void ConnectViewToggles();  // ui/ViewToggles.cpp
+  void ConnectHandOff();      // handoff/CopyBtn.cpp
   // Sizes Image1 to the scroll range, and at least to the scroll box.
   void ApplyScrollRange();
   void BuildActions();

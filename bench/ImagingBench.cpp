@@ -148,7 +148,7 @@ void OursTransform(benchmark::State& state, const Picture& picture) {
 
 // range(0): 0 PNG, 90 or 100 JPEG quality.
 bool OursEncode(const Picture& picture, int format, codec::Bytes& out) {
-  if (format == 0) return EncodePng(picture.bitmap, out);
+  if (format == 0) return codec::EncodePng(picture.bitmap, out);
   codec::EncodeOptions options;
   options.quality = format / 100.0f;
   return codec::EncodeJpeg(picture.bitmap, options, out);

@@ -8,14 +8,28 @@
 #include <cstring>
 
 #include "app/Unit1.h"
+#include "editing/CropBitmap.h"
 #include "ui/AppCursor.h"
 
 namespace lumivore {
 
 namespace {
 
-// The pixels of r (inside the picture) as a picture of their own, in the
-// same storage format and palette.
+// Keeps a moved rectangle inside the picture, keeping its size; the order of
+// the corrections decides where a rectangle larger than the picture ends up.
+void KeepInside(Rect& r, int width, int height) {
+  auto shift = [&r](int dx, int dy) {
+    r.left += dx, r.right += dx;
+    r.top += dy, r.bottom += dy;
+  };
+  if (r.left < 0) shift(-r.left, 0);
+  if (r.top < 0) shift(0, -r.top);
+  if (r.right > width) shift(width - r.right, 0);
+  if (r.bottom > height) shift(0, height - r.bottom);
+}
+
+}  // namespace
+
 Bitmap CropBitmap(const Bitmap& src, const Rect& r) {
   Bitmap out;
   if (!out.allocate(r.width(), r.height(), src.format())) return out;
@@ -32,20 +46,6 @@ Bitmap CropBitmap(const Bitmap& src, const Rect& r) {
   return out;
 }
 
-// Keeps a moved rectangle inside the picture, keeping its size; the order of
-// the corrections decides where a rectangle larger than the picture ends up.
-void KeepInside(Rect& r, int width, int height) {
-  auto shift = [&r](int dx, int dy) {
-    r.left += dx, r.right += dx;
-    r.top += dy, r.bottom += dy;
-  };
-  if (r.left < 0) shift(-r.left, 0);
-  if (r.top < 0) shift(0, -r.top);
-  if (r.right > width) shift(width - r.right, 0);
-  if (r.bottom > height) shift(0, height - r.bottom);
-}
-
-}  // namespace
 
 void TLumivoreForm::ConnectSelection() {
   ConnectAction(TrimAction, &TLumivoreForm::TrimActionExecute, &TLumivoreForm::TrimActionUpdate);

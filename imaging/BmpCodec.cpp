@@ -123,7 +123,10 @@ bool DecodeRle(ByteView in, std::size_t pos, const Header& h, const std::array<R
   const bool four = h.compression == kRle4;
   int x = 0;
   int y = 0;  // counted from the bottom row
+  // Writers fill a row's last byte with runs that reach into the padding
+  // pixels past the right edge; those pixels are dropped, as other readers do.
   const auto put = [&](int index) {
+    if (x == width) return;
     std::uint8_t* p = out.row(height - 1 - y) + 3 * x;
     const Rgb c = palette[index];
     p[0] = BlueOf(c), p[1] = GreenOf(c), p[2] = RedOf(c);
@@ -135,7 +138,7 @@ bool DecodeRle(ByteView in, std::size_t pos, const Header& h, const std::array<R
     const int value = d[pos + 1];
     pos += 2;
     if (count > 0) {
-      if (y >= height || x + count > width) return false;
+      if (y >= height) return false;
       for (int i = 0; i < count; ++i) {
         put(four ? ((i & 1) ? (value & 0x0F) : (value >> 4)) : value);
       }
@@ -154,7 +157,7 @@ bool DecodeRle(ByteView in, std::size_t pos, const Header& h, const std::array<R
       if (x > width || y > height) return false;
     } else {  // a literal run, padded to an even number of bytes
       const std::size_t bytes = four ? (std::size_t(value) + 1) / 2 : std::size_t(value);
-      if (y >= height || x + value > width || pos + bytes > in.size) return false;
+      if (y >= height || pos + bytes > in.size) return false;
       for (int i = 0; i < value; ++i) {
         const std::uint8_t b = d[pos + (four ? i / 2 : i)];
         put(four ? ((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
@@ -192,9 +195,12 @@ bool DecodeBmp(ByteView in, Bitmap& out) {
   const bool topDown = h.height < 0;
   const int height = static_cast<int>(topDown ? -h.height : h.height);
   Bitmap bitmap;
-  if (!bitmap.allocate(width, height, PixelFormat::Bgr24)) return false;
-
   if (h.compression == kRle4 || h.compression == kRle8) {
+    // Writers spell every pixel with runs, at most 255 pixels per two bytes;
+    // a picture larger than its data could spell that way is refused before
+    // it is allocated.
+    if (!DataCanHold(width, height, in.size - pixelOffset, 128)) return false;
+    if (!bitmap.allocate(width, height, PixelFormat::Bgr24)) return false;
     if (!DecodeRle(in, pixelOffset, h, palette, bitmap)) return false;
     out = std::move(bitmap);
     return true;
@@ -206,6 +212,7 @@ bool DecodeBmp(ByteView in, Bitmap& out) {
   if (in.size - pixelOffset < stride * (height - 1) + lastRow) return false;
   Channel red, green, blue;
   if (!red.set(h.masks[0]) || !green.set(h.masks[1]) || !blue.set(h.masks[2])) return false;
+  if (!bitmap.allocate(width, height, PixelFormat::Bgr24)) return false;
 
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* s = in.data + pixelOffset + stride * (topDown ? y : height - 1 - y);

@@ -19,10 +19,23 @@ struct ByteView {
   std::size_t size = 0;
 };
 
-// True when a W x H picture may be decoded: positive, and its 24-bit pixel
-// buffer (H x 3W bytes) stays below 2^31 bytes. Fuzzing builds lower the
-// ceiling so that a tiny hostile header cannot ask for gigabytes.
+// The largest picture any decoder accepts: at most 65535 pixels a side and
+// 2^27 pixels (134 megapixels, 384 MiB as 24-bit) in all. That holds the
+// largest photos of today's cameras (about 100 megapixels) and a desktop of
+// four 8K screens, and keeps a header from asking for gigabytes.
+constexpr long long kMaxPictureSide = 65535;
+constexpr long long kMaxPicturePixels = 1LL << 27;
+
+// True when a W x H picture may be decoded: positive and within the limits
+// above (so its 24-bit buffer also stays far below 2^31 bytes).
 bool PictureSizeAllowed(long long width, long long height);
+
+// True when `dataBytes` bytes of coded data can describe a W x H picture for a
+// coding that spends at least one byte per `maxPixelsPerByte` pixels. Decoders
+// call it before allocating the picture, so that a tiny file claiming a huge
+// picture is refused without costing memory.
+bool DataCanHold(long long width, long long height, std::size_t dataBytes,
+                 long long maxPixelsPerByte);
 
 // The largest single allocation a codec library may make on our behalf.
 std::size_t LibraryMemoryLimit();

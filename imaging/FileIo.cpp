@@ -3,36 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <random>
 #include <string>
 
 #include "imaging/Codec.h"
+#include "util/FileIo.h"
 
 namespace lumivore::codec {
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports whether the close succeeded (it can report a
-  // delayed write error).
-  bool reset() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string DirName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -59,23 +38,12 @@ bool ResolveLinks(std::string path, std::string& resolved) {
   return false;  // a loop of links
 }
 
-bool WriteAll(int fd, const Bytes& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, Bytes& out) {
   if (path.empty()) return false;
   // O_NONBLOCK: opening a named pipe must not wait for a writer.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -105,41 +73,23 @@ bool WriteFileAtomically(const std::string& path, const Bytes& data) {
   if (exists && ::access(target.c_str(), W_OK) != 0) return false;
 
   // The temporary file lives in the target's folder so that rename() is an
-  // atomic replacement on the same file system. O_EXCL makes sure we never
-  // write into a file somebody else created under the same name.
+  // atomic replacement on the same file system.
   const std::string dir = DirName(target);
-  const std::string base =
-      target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
-  static std::atomic<unsigned> counter{0};
-  std::random_device random;
-  std::string temp;
-  int rawFd = -1;
-  for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-    temp = dir + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
-           "-" + std::to_string(random() % 1000000) + ".tmp";
-    rawFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (rawFd < 0 && errno != EEXIST) return false;
-  }
-  Fd fd(rawFd);
-  if (!fd.valid()) return false;
+  TempFile temp;
+  if (!temp.create(target)) return false;
 
-  bool ok = WriteAll(fd.get(), data);
+  bool ok = WriteAll(temp.fd(), data.data(), data.size());
   if (ok && exists) {
     // Keep the old file's permission bits; its owner only when we may.
-    ok = ::fchmod(fd.get(), existing.st_mode & 07777) == 0;
-    if (ok && ::fchown(fd.get(), existing.st_uid, existing.st_gid) != 0) {
+    ok = ::fchmod(temp.fd(), existing.st_mode & 07777) == 0;
+    if (ok && ::fchown(temp.fd(), existing.st_uid, existing.st_gid) != 0) {
       // Not the owner: the file becomes ours, as any rewrite by us would.
     }
   }
-  ok = ok && ::fsync(fd.get()) == 0;
-  ok = fd.reset() && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
+  ok = ok && ::fsync(temp.fd()) == 0 && temp.renameTo(target);
+  if (!ok) return false;  // the temporary file goes with `temp`
   // Make the rename itself durable; the data is complete either way.
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.valid()) ::fsync(dirFd.get());
   return true;
 }

@@ -1,9 +1,11 @@
 // GIF through giflib: the first image of a file is read; writing makes a
 // single-image GIF.
 #include <gif_lib.h>
+#include <libimagequant.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -49,10 +51,13 @@ struct MapGuard {
   ~MapGuard() { GifFreeMapObject(map); }
 };
 
-bool DecodeFirstImage(GifFileType* gif, Bitmap& out) {
+bool DecodeFirstImage(GifFileType* gif, std::size_t fileSize, Bitmap& out) {
   if (DGifGetImageDesc(gif) != GIF_OK) return false;
   const GifImageDesc& desc = gif->Image;
-  if (!PictureSizeAllowed(desc.Width, desc.Height)) return false;
+  // An LZW code of at least 12 bits stands for at most 4096 pixels, so the
+  // file must hold at least one byte per 2731 pixels; checked before
+  // allocating the picture.
+  if (!DataCanHold(desc.Width, desc.Height, fileSize, 2731)) return false;
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   if (!map || !map->Colors) return false;
   // Indices beyond the colour map read as black.
@@ -116,31 +121,42 @@ bool ExactPalette(const Bitmap& bitmap, std::vector<Rgb>& palette,
   return true;
 }
 
-// More than 256 colours: giflib's median-cut quantiser (Heckbert's
-// algorithm, no dithering) picks 256 colours.
+// Hands libimagequant one row at a time as RGBA, so no full RGBA copy of the
+// picture is made.
+void RgbaRow(liq_color out[], int row, int width, void* user) {
+  const auto* bitmap = static_cast<const Bitmap*>(user);
+  const int step = bitmap->format() == PixelFormat::Bgrx32 ? 4 : 3;
+  const std::uint8_t* s = bitmap->row(row);
+  for (int x = 0; x < width; ++x, s += step) out[x] = {s[2], s[1], s[0], 255};
+}
+
+// More than 256 colours: libimagequant chooses the palette (a median cut
+// refined by k-means in a perceptual colour space) and maps the pixels to it
+// without dithering. On screenshots, with their flat areas, text edges and few
+// photo regions, it stays far closer to the picture than a plain median cut.
 bool QuantisedPalette(const Bitmap& bitmap, std::vector<Rgb>& palette,
                       std::vector<GifPixelType>& indices) {
-  const std::size_t count = std::size_t(bitmap.width()) * bitmap.height();
-  std::vector<GifByteType> red(count), green(count), blue(count);
-  const int step = bitmap.format() == PixelFormat::Bgrx32 ? 4 : 3;
-  for (int y = 0; y < bitmap.height(); ++y) {
-    const std::uint8_t* s = bitmap.row(y);
-    const std::size_t base = std::size_t(y) * bitmap.width();
-    for (int x = 0; x < bitmap.width(); ++x, s += step) {
-      blue[base + x] = s[0], green[base + x] = s[1], red[base + x] = s[2];
-    }
-  }
-  indices.resize(count);
-  GifColorType colours[256] = {};
-  int size = 256;
-  if (GifQuantizeBuffer(static_cast<unsigned>(bitmap.width()),
-                        static_cast<unsigned>(bitmap.height()), &size, red.data(), green.data(),
-                        blue.data(), indices.data(), colours) != GIF_OK) {
+  std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(liq_attr_create(), liq_attr_destroy);
+  if (!attr || liq_set_max_colors(attr.get(), 256) != LIQ_OK) return false;
+  std::unique_ptr<liq_image, void (*)(liq_image*)> image(
+      liq_image_create_custom(attr.get(), RgbaRow, const_cast<Bitmap*>(&bitmap), bitmap.width(),
+                              bitmap.height(), 0.0),
+      liq_image_destroy);
+  if (!image) return false;
+  liq_result* raw = nullptr;
+  if (liq_image_quantize(image.get(), attr.get(), &raw) != LIQ_OK) return false;
+  std::unique_ptr<liq_result, void (*)(liq_result*)> result(raw, liq_result_destroy);
+  if (liq_set_dithering_level(result.get(), 0.0f) != LIQ_OK) return false;
+  indices.resize(std::size_t(bitmap.width()) * bitmap.height());
+  if (liq_write_remapped_image(result.get(), image.get(), indices.data(), indices.size()) !=
+      LIQ_OK) {
     return false;
   }
+  const liq_palette* colours = liq_get_palette(result.get());
   palette.clear();
-  for (int i = 0; i < size; ++i)
-    palette.push_back(MakeRgb(colours[i].Red, colours[i].Green, colours[i].Blue));
+  for (unsigned i = 0; i < colours->count; ++i) {
+    palette.push_back(MakeRgb(colours->entries[i].r, colours->entries[i].g, colours->entries[i].b));
+  }
   return true;
 }
 
@@ -154,7 +170,7 @@ bool DecodeGif(ByteView in, Bitmap& out) {
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(guard.gif, &type) != GIF_OK) return false;
-    if (type == IMAGE_DESC_RECORD_TYPE) return DecodeFirstImage(guard.gif, out);
+    if (type == IMAGE_DESC_RECORD_TYPE) return DecodeFirstImage(guard.gif, in.size, out);
     if (type != EXTENSION_RECORD_TYPE) return false;  // the end, without any image
     int code = 0;
     GifByteType* block = nullptr;

@@ -109,14 +109,19 @@ bool DecodeJpeg(ByteView in, Bitmap& out) {
   jpeg_create_decompress(&info);
   progress.progress_monitor = OnProgress;
   info.progress = &progress;
-#ifdef LUMIVORE_MAX_DECODE_PIXELS
   info.mem->max_memory_to_use = static_cast<long>(LibraryMemoryLimit());
-#endif
   jpeg_mem_src(&info, in.data, static_cast<unsigned long>(in.size));
   if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return false;
   // Only 8-bit samples are read; 12-bit files are refused here.
   if (info.data_precision != 8) return false;
-  if (!PictureSizeAllowed(info.image_width, info.image_height)) return false;
+  // Huffman coding spends at least one bit on every 8 x 8 block (its DC
+  // difference), so a file holds at least one byte per 512 pixels; without
+  // that check a header alone would make libjpeg allocate (and for
+  // progressive files clear) buffers for the whole claimed picture. Arithmetic
+  // coding can go below one bit per block; it gets a looser bound.
+  if (!DataCanHold(info.image_width, info.image_height, in.size, info.arith_code ? 8192 : 512)) {
+    return false;
+  }
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
   info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
   jpeg_start_decompress(&info);

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "imaging/Codec.h"
@@ -18,6 +20,10 @@
 #include <JXRGlue.h>
 #undef min
 #undef max
+
+// Present only in sanitizer builds: the hook a fuzzer uses to save the input
+// when a sanitizer ends the process.
+extern "C" __attribute__((weak)) void __sanitizer_set_death_callback(void (*)(void));
 
 namespace lumivore::codec {
 namespace {
@@ -85,7 +91,13 @@ struct EncoderGuard {
 
 }  // namespace
 
-static bool DecodeInThisProcess(ByteView in, Bitmap& out) {
+namespace {
+bool WriteAll(int fd, const void* data, std::size_t size);
+}  // namespace
+
+// Decodes in the calling (child) process and sends width, height and the
+// 24-bit rows down `fd`.
+static bool DecodeToPipe(ByteView in, int fd) {
   DecoderGuard g;
   if (Failed(CreateWS_Memory(&g.stream, const_cast<std::uint8_t*>(in.data), in.size))) return false;
   if (Failed(PKImageDecode_Create_WMP(&g.decoder))) return false;
@@ -119,9 +131,13 @@ static bool DecodeInThisProcess(ByteView in, Bitmap& out) {
   // last one.
   const std::size_t stride = target->bytes * std::size_t(width);
   const std::size_t rows = (std::size_t(height) + 15) & ~std::size_t{15};
-  std::vector<std::uint8_t> pixels(stride * rows);
+  // Not cleared: pages are taken only as the decoder fills them, so a file
+  // whose data breaks off early costs little.
+  std::unique_ptr<std::uint8_t, void (*)(void*)> pixels(
+      static_cast<std::uint8_t*>(std::malloc(stride * rows)), std::free);
+  if (!pixels) return false;
   PKRect rect = {0, 0, width, height};
-  if (Failed(g.converter->Copy(g.converter, &rect, pixels.data(), static_cast<U32>(stride)))) {
+  if (Failed(g.converter->Copy(g.converter, &rect, pixels.get(), static_cast<U32>(stride)))) {
     // jxrlib frees its decoding contexts only after a complete decode; when
     // the data breaks off part way they would leak.
     for (CTXSTRCODEC* context : {&g.decoder->WMP.ctxSC, &g.decoder->WMP.ctxSC_Alpha}) {
@@ -130,16 +146,17 @@ static bool DecodeInThisProcess(ByteView in, Bitmap& out) {
     }
     return false;
   }
-  Bitmap bitmap;
-  if (!bitmap.allocate(width, height, PixelFormat::Bgr24)) return false;
+  const std::int32_t size[2] = {width, height};
+  if (!WriteAll(fd, size, sizeof size)) return false;
+  std::vector<std::uint8_t> row(3 * std::size_t(width));
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* s = pixels.data() + stride * y;
-    std::uint8_t* d = bitmap.row(y);
+    const std::uint8_t* s = pixels.get() + stride * y;
+    std::uint8_t* d = row.data();
     for (int x = 0; x < width; ++x, s += target->bytes, d += 3) {
       d[0] = s[target->blue], d[1] = s[target->green], d[2] = s[target->red];
     }
+    if (!WriteAll(fd, row.data(), row.size())) return false;
   }
-  out = std::move(bitmap);
   return true;
 }
 
@@ -198,16 +215,14 @@ bool ReadAll(int fd, void* data, std::size_t size, std::chrono::steady_clock::ti
   if (null >= 0) ::dup2(null, STDOUT_FILENO), ::dup2(null, STDERR_FILENO);
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
+  // A fault inside jxrlib ends this child plainly, whatever handlers the
+  // parent installed: a crash reporter, a sanitizer or a fuzzer would record
+  // the child's contained failure as one of the parent's own.
+  for (const int sig : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) ::signal(sig, SIG_DFL);
+  if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
   bool ok = false;
   try {
-    Bitmap bitmap;
-    if (DecodeInThisProcess(in, bitmap)) {
-      const std::int32_t size[2] = {bitmap.width(), bitmap.height()};
-      ok = WriteAll(fd, size, sizeof size);
-      for (int y = 0; ok && y < bitmap.height(); ++y) {
-        ok = WriteAll(fd, bitmap.row(y), 3 * std::size_t(bitmap.width()));
-      }
-    }
+    ok = DecodeToPipe(in, fd);
   } catch (...) {
   }
   ::_exit(ok ? 0 : 1);

@@ -53,7 +53,12 @@ bool DecodePng(ByteView in, Bitmap& out) {
   png_uint_32 width = 0, height = 0;
   int depth = 0, type = 0, interlace = 0;
   png_get_IHDR(g.png, g.info, &width, &height, &depth, &type, &interlace, nullptr, nullptr);
-  if (!PictureSizeAllowed(width, height)) return false;
+  // Deflate packs at most 1032 bytes into one, so the file must hold at least
+  // that share of the picture's raw rows; checked before allocating them.
+  const int bitsPerPixel = png_get_channels(g.png, g.info) * depth;
+  if (bitsPerPixel <= 0 || !DataCanHold(width, height, in.size, 1032 * 8 / bitsPerPixel)) {
+    return false;
+  }
 
   // Everything becomes 8-bit BGR. Alpha and tRNS are dropped without
   // blending, so transparent pixels keep their stored colours; no gamma or

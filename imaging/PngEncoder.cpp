@@ -15,10 +15,8 @@
 #include <vector>
 
 #include "imaging/Codec.h"
-#include "imaging/Usr_wic.h"
 
-namespace lumivore {
-namespace codec {
+namespace lumivore::codec {
 namespace {
 
 constexpr std::uint8_t kGrey = 0, kTrueColour = 2, kPalette = 3;
@@ -431,14 +429,4 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   return true;
 }
 
-}  // namespace codec
-
-bool EncodePng(const Bitmap& bitmap, std::vector<std::uint8_t>& out) {
-  try {
-    return codec::EncodePng(bitmap, out);
-  } catch (...) {  // std::bad_alloc from a buffer
-    return false;
-  }
-}
-
-}  // namespace lumivore
+}  // namespace lumivore::codec

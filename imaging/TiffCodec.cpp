@@ -96,6 +96,49 @@ std::uint8_t FloatToByte(double v) {
   return static_cast<std::uint8_t>(v * 255.0 + 0.5);
 }
 
+// Collects decoded 24-bit rows in bands and builds the picture only once all
+// rows are there. Memory thus grows with the data actually decoded, not with
+// the size a header claims (a few bytes of TIFF can claim a huge picture whose
+// strips are missing), and freeing each band as it is copied keeps the peak
+// near one picture.
+class RowCollector {
+ public:
+  // Rows decoded at a time where the decoder lets us choose.
+  static constexpr std::uint32_t kBandRows = 64;
+  explicit RowCollector(std::uint32_t width) : rowBytes_(3 * std::size_t{width}) {}
+  // Room for the next `rows` rows, to be filled by the caller.
+  std::uint8_t* append(std::uint32_t rows) {
+    bands_.emplace_back(rows * rowBytes_);
+    return bands_.back().data();
+  }
+  // Bands appended in the picture's order, or bottom band first when
+  // `bottomUp`; each band's own rows are top row first.
+  bool finish(std::uint32_t width, std::uint32_t height, bool bottomUp, Bitmap& out) {
+    Bitmap bitmap;
+    if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24)) {
+      return false;
+    }
+    std::size_t done = 0;
+    for (std::vector<std::uint8_t>& band : bands_) {
+      const std::size_t rows = band.size() / rowBytes_;
+      if (done + rows > height) return false;
+      const std::size_t top = bottomUp ? height - done - rows : done;
+      for (std::size_t r = 0; r < rows; ++r) {
+        std::memcpy(bitmap.row(static_cast<int>(top + r)), band.data() + r * rowBytes_, rowBytes_);
+      }
+      done += rows;
+      std::vector<std::uint8_t>().swap(band);
+    }
+    if (done != height) return false;
+    out = std::move(bitmap);
+    return true;
+  }
+
+ private:
+  std::size_t rowBytes_;
+  std::vector<std::vector<std::uint8_t>> bands_;
+};
+
 // Floating-point samples (grey or RGB, contiguous), nominal range 0.0 .. 1.0,
 // which the RGBA interface of libtiff does not read.
 bool DecodeFloat(TIFF* tif, Bitmap& out) {
@@ -113,13 +156,10 @@ bool DecodeFloat(TIFF* tif, Bitmap& out) {
   const tmsize_t scanline = TIFFScanlineSize(tif);
   if (scanline < tmsize_t(width) * samples * (bits / 8)) return false;
   std::vector<std::uint8_t> line(static_cast<std::size_t>(scanline));
-  Bitmap bitmap;
-  if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24)) {
-    return false;
-  }
+  RowCollector rows(width);
   for (std::uint32_t y = 0; y < height; ++y) {
     if (TIFFReadScanline(tif, line.data(), y, 0) < 0) return false;
-    std::uint8_t* d = bitmap.row(static_cast<int>(y));
+    std::uint8_t* d = rows.append(1);
     for (std::uint32_t x = 0; x < width; ++x, d += 3) {
       double v[3];
       for (int c = 0; c < 3; ++c) {
@@ -135,8 +175,7 @@ bool DecodeFloat(TIFF* tif, Bitmap& out) {
       d[0] = FloatToByte(v[2]), d[1] = FloatToByte(v[1]), d[2] = FloatToByte(v[0]);
     }
   }
-  out = std::move(bitmap);
-  return true;
+  return rows.finish(width, height, false, out);
 }
 
 // 8-bit grey or RGB in strips, possibly with extra (alpha) samples: read
@@ -170,15 +209,12 @@ bool DecodePlain(TIFF* tif, Bitmap& out, bool& handled) {
   const tmsize_t scanline = TIFFScanlineSize(tif);
   if (scanline < tmsize_t(width) * samples) return false;
   std::vector<std::uint8_t> line(static_cast<std::size_t>(scanline));
-  Bitmap bitmap;
-  if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24)) {
-    return false;
-  }
+  RowCollector rows(width);
   const std::uint8_t invert = photometric == PHOTOMETRIC_MINISWHITE ? 0xFF : 0;
   for (std::uint32_t y = 0; y < height; ++y) {
     if (TIFFReadScanline(tif, line.data(), y, 0) < 0) return false;
     const std::uint8_t* s = line.data();
-    std::uint8_t* d = bitmap.row(static_cast<int>(y));
+    std::uint8_t* d = rows.append(1);
     for (std::uint32_t x = 0; x < width; ++x, s += samples, d += 3) {
       if (grey) {
         d[0] = d[1] = d[2] = static_cast<std::uint8_t>(s[0] ^ invert);
@@ -187,8 +223,7 @@ bool DecodePlain(TIFF* tif, Bitmap& out, bool& handled) {
       }
     }
   }
-  out = std::move(bitmap);
-  return true;
+  return rows.finish(width, height, false, out);
 }
 
 struct RgbaImage {
@@ -231,25 +266,48 @@ bool DecodeTiff(ByteView in, Bitmap& out) {
     }
   }
   rgba.img.req_orientation = ORIENTATION_TOPLEFT;
-  const std::size_t count = std::size_t(width) * height;
-  std::unique_ptr<std::uint32_t[]> raster(new (std::nothrow) std::uint32_t[count]);
-  if (!raster) return false;
-  if (!TIFFRGBAImageGet(&rgba.img, raster.get(), width, height)) return false;
-  Bitmap bitmap;
-  if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24)) {
-    return false;
+  // Read in bands of rows. libtiff mirrors each band on its own for files
+  // stored bottom row first; their bands then go in from the bottom up.
+  std::uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(h.tif, TIFFTAG_ORIENTATION, &orientation);
+  const bool bottomUp = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
+                        orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
+  // libtiff starts a band only at the first row of a strip or tile: bands
+  // are whole strips (or rows of tiles), several small ones together.
+  std::uint32_t unit = height;
+  if (TIFFIsTiled(h.tif)) {
+    TIFFGetField(h.tif, TIFFTAG_TILELENGTH, &unit);
+  } else {
+    TIFFGetFieldDefaulted(h.tif, TIFFTAG_ROWSPERSTRIP, &unit);
   }
-  for (std::uint32_t y = 0; y < height; ++y) {
-    const std::uint32_t* s = raster.get() + std::size_t(y) * width;
-    std::uint8_t* d = bitmap.row(static_cast<int>(y));
-    for (std::uint32_t x = 0; x < width; ++x, d += 3) {
-      d[0] = static_cast<std::uint8_t>(TIFFGetB(s[x]));
-      d[1] = static_cast<std::uint8_t>(TIFFGetG(s[x]));
-      d[2] = static_cast<std::uint8_t>(TIFFGetR(s[x]));
+  unit = std::clamp<std::uint32_t>(unit, 1, height);
+  const std::uint32_t bandRows =
+      std::min(height, std::max<std::uint32_t>(1, RowCollector::kBandRows / unit) * unit);
+  std::vector<std::uint32_t> raster(std::size_t{width} * bandRows);
+  RowCollector rows(width);
+  // A strip or tile that fails to decode is left as libtiff fills it, as
+  // slightly broken files still show most of their picture; but a picture
+  // whose bands mostly fail has no data behind its header and is refused
+  // before it grows further.
+  int bands = 0, failed = 0;
+  for (std::uint32_t y = 0; y < height; y += bandRows) {
+    const std::uint32_t count = std::min(bandRows, height - y);
+    rgba.img.row_offset = static_cast<int>(y);
+    rgba.img.col_offset = 0;
+    ++bands;
+    if (!TIFFRGBAImageGet(&rgba.img, raster.data(), width, count) && ++failed > 2 &&
+        2 * failed > bands) {
+      return false;
+    }
+    std::uint8_t* d = rows.append(count);
+    for (std::size_t i = 0; i < std::size_t{width} * count; ++i, d += 3) {
+      d[0] = static_cast<std::uint8_t>(TIFFGetB(raster[i]));
+      d[1] = static_cast<std::uint8_t>(TIFFGetG(raster[i]));
+      d[2] = static_cast<std::uint8_t>(TIFFGetR(raster[i]));
     }
   }
-  out = std::move(bitmap);
-  return true;
+  std::vector<std::uint32_t>().swap(raster);
+  return rows.finish(width, height, bottomUp, out);
 }
 
 namespace {

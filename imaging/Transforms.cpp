@@ -94,6 +94,21 @@ FilterTable MakeTable(int source, int dest, Kernel kernel) {
     double sum = 0.0;
     for (const auto& [index, weight] : all[i]) w[index - t.start[i]] += weight, sum += weight;
     int* row = t.weights.data() + std::size_t(i) * t.taps;
+    if (kernel == Kernel::Area) {
+      // Each weight is the step between rounded running totals, so the
+      // rounding error is spread over all taps and never builds up: at large
+      // ratios the weights are a few units each, and giving the whole
+      // remainder to one tap would skew the average towards that pixel.
+      double running = 0.0;
+      int given = 0;
+      for (int k = 0; k < t.taps; ++k) {
+        running += w[k] / sum * kWeightOne;
+        const int upTo = k + 1 == t.taps ? kWeightOne : static_cast<int>(std::lround(running));
+        row[k] = upTo - given;
+        given = upTo;
+      }
+      continue;
+    }
     int total = 0, biggest = 0;
     for (int k = 0; k < t.taps; ++k) {
       row[k] = static_cast<int>(std::lround(w[k] / sum * kWeightOne));

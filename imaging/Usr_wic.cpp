@@ -1,5 +1,6 @@
 #include "imaging/Usr_wic.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -10,20 +11,20 @@ namespace lumivore {
 namespace codec {
 
 bool PictureSizeAllowed(long long width, long long height) {
-#ifdef LUMIVORE_MAX_DECODE_PIXELS
-  if (width > 0 && height > 0 && width * height > LUMIVORE_MAX_DECODE_PIXELS) return false;
-#endif
-  return width > 0 && height > 0 && width < (1LL << 31) && height < (1LL << 31) &&
-         3 * width * height < (1LL << 31);
+  return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+         width * height <= kMaxPicturePixels;
 }
 
-std::size_t LibraryMemoryLimit() {
-#ifdef LUMIVORE_MAX_DECODE_PIXELS
-  return std::size_t{LUMIVORE_MAX_DECODE_PIXELS} * 8;
-#else
-  return std::size_t{1} << 31;
-#endif
+bool DataCanHold(long long width, long long height, std::size_t dataBytes,
+                 long long maxPixelsPerByte) {
+  // Both sides are at most 2^16 and the product at most 2^27, so nothing overflows.
+  return PictureSizeAllowed(width, height) &&
+         width * height <= static_cast<long long>(std::min<std::size_t>(dataBytes, 1ULL << 32)) *
+                               maxPixelsPerByte;
 }
+
+// Twice the largest picture: room for a library's own full-size buffers.
+std::size_t LibraryMemoryLimit() { return std::size_t{8} * kMaxPicturePixels; }
 
 FileFormat DetectFormat(ByteView in) {
   const auto starts = [&](std::string_view magic, std::size_t at = 0) {
@@ -130,8 +131,8 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap) {
   }
 }
 
-bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
-                  int tiffCompression) {
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
+                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out) {
   const Container container = ContainerForName(fileName);
   if (container == Container::None) return false;
   if (bitmap.empty()) return false;
@@ -141,31 +142,34 @@ bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality
     // Out-of-range values are not passed on: the encoder uses its default.
     options.subsampling = (subsampling >= 0 && subsampling <= 3) ? subsampling : 0;
     options.tiffCompression = (tiffCompression >= 0 && tiffCompression <= 7) ? tiffCompression : 0;
-    codec::Bytes out;
-    bool ok = false;
     switch (container) {
       case Container::Bmp:
-        ok = codec::EncodeBmp(bitmap, out);
-        break;
+        return codec::EncodeBmp(bitmap, out);
       case Container::Jpeg:
-        ok = codec::EncodeJpeg(bitmap, options, out);
-        break;
+        return codec::EncodeJpeg(bitmap, options, out);
       case Container::Png:
-        ok = codec::EncodePng(bitmap, out);
-        break;
+        return codec::EncodePng(bitmap, out);
       case Container::Gif:
-        ok = codec::EncodeGif(bitmap, out);
-        break;
+        return codec::EncodeGif(bitmap, out);
       case Container::Tiff:
-        ok = codec::EncodeTiff(bitmap, options, out);
-        break;
+        return codec::EncodeTiff(bitmap, options, out);
       case Container::Wmp:
-        ok = codec::EncodeJxr(bitmap, options, out);
-        break;
+        return codec::EncodeJxr(bitmap, options, out);
       case Container::None:
         break;
     }
-    return ok && codec::WriteFileAtomically(fileName, out);
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
+                  int tiffCompression) {
+  try {
+    codec::Bytes out;
+    return WicEncodeImage(fileName, bitmap, quality, subsampling, tiffCompression, out) &&
+           codec::WriteFileAtomically(fileName, out);
   } catch (...) {
     return false;
   }

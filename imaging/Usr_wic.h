@@ -23,12 +23,11 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap);
 bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
                   int tiffCompression);
 
-// The PNG file image of a bitmap in memory, exactly as WicSaveImage writes a
-// ".png" file: for the clipboard's image/png and anything else that wants
-// PNG bytes. A 24- or 32-bit picture of at most 256 colours is stored as
-// grey or as a palette of the fewest bits per pixel, a palette bitmap with
-// its own palette; everything is lossless.
-bool EncodePng(const Bitmap& bitmap, std::vector<std::uint8_t>& out);
+// Encodes the bitmap in memory exactly as WicSaveImage would write it for
+// that name (a bare extension such as ".png" will do), without touching any
+// file: what the clipboard offers is what a saved file would hold.
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
+                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out);
 
 // Resamples source into destination (which may be the same bitmap). With
 // factor > 0 the new size is the source size times factor, truncated;

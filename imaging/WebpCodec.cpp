@@ -3,6 +3,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <cstring>
 #include <memory>
 
 #include "imaging/Codec.h"
@@ -15,12 +16,21 @@ bool DecodeStill(ByteView in, Bitmap& out) {
   if (WebPGetFeatures(in.data, in.size, &features) != VP8_STATUS_OK) return false;
   if (features.has_animation) return false;
   if (!PictureSizeAllowed(features.width, features.height)) return false;
-  Bitmap bitmap;
-  if (!bitmap.allocate(features.width, features.height, PixelFormat::Bgr24)) return false;
+  // Lossless data can describe a flat picture in a few bytes, so the size of
+  // the file tells nothing. libwebp decodes into a buffer of its own that it
+  // does not clear: memory is taken only for rows actually decoded, and a
+  // file whose data breaks off early costs little. The picture is allocated
+  // once the decode has succeeded.
   // BGR output drops alpha without blending: stored colours are kept.
-  if (!WebPDecodeBGRInto(in.data, in.size, bitmap.bits(), bitmap.byteSize(),
-                         static_cast<int>(bitmap.stride()))) {
-    return false;
+  int width = 0, height = 0;
+  std::unique_ptr<std::uint8_t, void (*)(void*)> pixels(
+      WebPDecodeBGR(in.data, in.size, &width, &height), WebPFree);
+  if (!pixels || width != features.width || height != features.height) return false;
+  Bitmap bitmap;
+  if (!bitmap.allocate(width, height, PixelFormat::Bgr24)) return false;
+  const std::size_t rowBytes = 3 * std::size_t(width);
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(bitmap.row(y), pixels.get() + rowBytes * y, rowBytes);
   }
   out = std::move(bitmap);
   return true;

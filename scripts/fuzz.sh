@@ -19,14 +19,20 @@ cmake --build build-fuzz -j2 --target load_fuzzer
 
 fuzzer=build-fuzz/fuzz/load_fuzzer
 artifacts=build-fuzz/artifacts
+# Every file in the artefact folder afterwards comes from this run. The JPEG XR
+# decoder runs in a child process that may die on hostile input; that failure
+# is contained (the load fails) and the child leaves no artefact, so any
+# artefact at all is a real fault.
+rm -rf "$artifacts"
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 options=(-rss_limit_mb=2048 -timeout=10 -artifact_prefix="$artifacts/")
 echo "fuzz: replaying the seed corpus" >&2
-"$fuzzer" "${options[@]}" -runs=0 fuzz/corpus 2>"$work/replay.log" || {
+"$fuzzer" "${options[@]}" -runs=0 fuzz/corpus 2>"$work/replay.log" && [ -z "$(ls -A "$artifacts")" ] || {
   tail -50 "$work/replay.log" >&2
+  echo "fuzz: failure replaying the corpus; reproducers in $artifacts/" >&2
   exit 1
 }
 echo "fuzz: fuzzing for ${LUMIVORE_FUZZ_SECONDS:-50} s" >&2
@@ -39,3 +45,8 @@ mkdir -p "$work/corpus"
   exit 1
 }
 grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/fuzz.log" >&2 || true
+if [ -n "$(ls -A "$artifacts")" ]; then
+  ls -l "$artifacts" >&2
+  echo "fuzz: failure: the run left reproducers in $artifacts/" >&2
+  exit 1
+fi

@@ -9,8 +9,13 @@ class QWidget;
 
 namespace lumivore {
 
-// Shows an error message with a caption and waits for the user.
+// Shows an error message with the stop icon and an OK button, captioned
+// "エラー" when the caption is empty, and waits for the user.
 void ErrorBox(QWidget* parent, const QString& text, const QString& caption);
+
+// The application's standard error box: the message under the application
+// title "Lumivore", for errors a handler does not report itself.
+void ApplicationErrorBox(const QString& text);
 
 // Replaces the message box for tests; pass nullptr to restore it.
 using MessageSink = std::function<void(const QString& text, const QString& caption)>;

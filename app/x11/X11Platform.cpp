@@ -89,6 +89,7 @@ X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int scree
 }
 
 X11Platform::~X11Platform() {
+  releaseSpareKeycodes(true);
   shm_.reset();
   if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
   xcb_disconnect(conn_);

@@ -53,6 +53,7 @@ class X11Platform final : public Platform {
   std::vector<Bitmap> fileIcons(const std::string& file) override;
   std::optional<Bitmap> shellIcon(const std::string& file) override;
   void sleep(int ms) override;
+  bool waitForFocus(WindowId w, int timeoutMs) override;
 
   // Screen grabs go through MIT-SHM when the server offers it; switching it
   // off reads them over the socket (for comparisons and measurements).
@@ -113,6 +114,19 @@ class X11Platform final : public Platform {
   bool barriersSupported();
   std::vector<std::uint32_t> barriers_;
   std::optional<bool> barriersSupported_;
+
+  // --- Key events (X11Keys.cpp) ----------------------------------------------
+  // Keycodes that carried no keysym, bound by sendKey to a keysym the map
+  // lacked. Given back once their key is up again (at the next key event),
+  // and all of them when the connection closes.
+  struct SpareKeycode {
+    xcb_keycode_t keycode;
+    std::uint32_t keysym;
+    std::uint8_t keysymsPerKeycode;
+  };
+  std::vector<SpareKeycode> spareKeycodes_;
+  xcb_keycode_t bindSpareKeycode(std::uint32_t keysym);
+  void releaseSpareKeycodes(bool all);
 };
 
 }  // namespace lumivore

@@ -3,10 +3,6 @@
 
 namespace lumivore {
 
-bool X11Platform::startProcess(const std::vector<std::string>&, int) { return false; }
-
-bool X11Platform::setClipboardImage(const Bitmap&) { return false; }
-
 std::vector<Bitmap> X11Platform::fileIcons(const std::string&) { return {}; }
 
 std::optional<Bitmap> X11Platform::shellIcon(const std::string&) { return std::nullopt; }

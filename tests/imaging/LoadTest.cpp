@@ -92,6 +92,44 @@ TEST(Load, BadInputFailsAndKeepsDestination) {
   ExpectLoadFailsUntouched("");
 }
 
+TEST(Load, RleRunsReachingIntoRowPaddingAreClipped) {
+  test::ScratchDir dir;
+  // ImageMagick writes RLE8 whose runs fill a row's padding pixels.
+  const std::string magick = dir.file("magick.bmp");
+  if (!test::RunCommand("convert -seed 7 -size 17x9 xc: +noise Random -colors 200 -type Palette "
+                        "-compress RLE 'bmp:" + magick + "' 2>/dev/null")) {
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  }
+  ASSERT_EQ(test::ReadFile(magick).value_or(Bytes(31, 0))[30], 1) << "not RLE8";
+  Bitmap loaded;
+  ASSERT_TRUE(WicLoadImage(magick, loaded));
+  ASSERT_EQ(loaded.width(), 17);
+  ASSERT_EQ(loaded.height(), 9);
+  const auto reference = test::ReferenceRgb(magick, 17, 9);
+  ASSERT_TRUE(reference);
+  EXPECT_EQ(test::Compare(loaded, *reference).max, 0);
+
+  // RLE4, 3 x 2: an encoded run of four pixels and a literal run of five.
+  Bytes rle4 = BmpHeader(3, 2, 4);
+  rle4[30] = 2;  // BI_RLE4
+  PutU32(rle4, 10, 54 + 16 * 4);
+  for (int i = 0; i < 16; ++i) {
+    for (int k = 0; k < 4; ++k) rle4.push_back(k == 3 ? 0 : static_cast<std::uint8_t>(i * 16 + k));
+  }
+  for (std::uint8_t b : {0x04, 0x12, 0x00, 0x00,                          // bottom row: 1 2 1 (2)
+                         0x00, 0x05, 0x34, 0x56, 0x70, 0x00, 0x00, 0x00,  // top row: 3 4 5 (6 7)
+                         0x00, 0x01}) {
+    rle4.push_back(b);
+  }
+  ASSERT_TRUE(test::WriteFile(dir.file("rle4.bmp"), rle4));
+  ASSERT_TRUE(WicLoadImage(dir.file("rle4.bmp"), loaded));
+  const auto entry = [](int i) { return MakeRgb(i * 16 + 2, i * 16 + 1, i * 16); };
+  const Rgb expected[2][3] = {{entry(3), entry(4), entry(5)}, {entry(1), entry(2), entry(1)}};
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(loaded.pixel(x, y), expected[y][x]) << x << "," << y;
+  }
+}
+
 TEST(Load, MalformedJpegXrThatStopsItsLibraryFailsCleanly) {
   // Found by fuzzing: this container makes jxrlib fail an assert() and abort
   // the process it runs in.

@@ -82,7 +82,7 @@ int PaletteDepthFor(std::size_t colours) {
 // in-memory encoder, and checks that both decoders read the picture back.
 void ExpectLosslessPng(const Bitmap& picture, Bytes& encoded) {
   encoded.clear();
-  ASSERT_TRUE(EncodePng(picture, encoded));
+  ASSERT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
   test::ScratchDir dir;
   const std::string path = dir.file("picture.png");
   ASSERT_TRUE(WicSaveImage(path, picture, 100, 0, 0));
@@ -143,7 +143,7 @@ TEST(PngCorpus, HoldsPicturesOfEveryKind) {
     Bitmap picture;
     Bytes encoded;
     ASSERT_TRUE(WicLoadImage(file, picture));
-    ASSERT_TRUE(EncodePng(picture, encoded));
+    ASSERT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
     types.insert(ReadHeader(encoded).colourType);
   }
   EXPECT_EQ(types, (std::set<int>{0, 2, 3}));
@@ -156,7 +156,7 @@ TEST(PngCorpus, TextStaysUnfilteredAndPhotosAreFiltered) {
     Bitmap picture;
     Bytes encoded;
     ASSERT_TRUE(WicLoadImage(std::string(LUMIVORE_CORPUS) + "/" + name + ".png", picture));
-    ASSERT_TRUE(EncodePng(picture, encoded));
+    ASSERT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
     const std::vector<int> filters = test::PngRowFilters(encoded);
     ASSERT_EQ(filters.size(), std::size_t(picture.height())) << name;
     const auto unfiltered = std::count(filters.begin(), filters.end(), 0);

@@ -152,6 +152,24 @@ TEST(Save, EmptyBitmapFails) {
   EXPECT_TRUE(test::ListDir(dir.path()).empty());
 }
 
+// What the clipboard offers is byte for byte what a saved file holds.
+TEST(Save, EncodingInMemoryGivesTheBytesOfTheFile) {
+  test::ScratchDir dir;
+  const Bitmap picture = MakePicture(PixelFormat::Bgr24);
+  for (const char* name : {"a.bmp", "a.jpg", "a.png", "a.gif", "a.tif", "a.wdp"}) {
+    Bytes encoded;
+    ASSERT_TRUE(WicEncodeImage(name, picture, 90, 0, 0, encoded)) << name;
+    ASSERT_TRUE(WicSaveImage(dir.file(name), picture, 90, 0, 0)) << name;
+    EXPECT_EQ(test::ReadFile(dir.file(name)), encoded) << name;
+  }
+  Bytes encoded;
+  EXPECT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
+  EXPECT_EQ(codec::DetectFormat({encoded.data(), encoded.size()}), FileFormat::Png);
+  EXPECT_FALSE(WicEncodeImage("a.tiff", picture, 100, 0, 0, encoded));
+  EXPECT_FALSE(WicEncodeImage(".png", Bitmap(), 100, 0, 0, encoded));
+  EXPECT_EQ(test::ListDir(dir.path()).size(), 6u);
+}
+
 // ------------------------------------------------------------ round trips
 
 struct RoundTripCase {
@@ -284,6 +302,27 @@ TEST(Save, GifOfManyColoursIsQuantisedToAFullPalette) {
   EXPECT_GT(CountColours(loaded), 64u) << "the quantiser used too few colours";
   EXPECT_LE(CountColours(loaded), 256u);
   EXPECT_LT(MeanError(loaded, b), 12.0);
+}
+
+TEST(Save, GifOfManyColoursIsAsCloseAsImageMagicks) {
+  // A photo and anti-aliased text are where the colour choice shows.
+  const std::string root = test::TestDataRoot();
+  if (root.empty()) GTEST_SKIP() << "the image suites are not installed";
+  test::ScratchDir dir;
+  for (const char* name : {"jpeg/testorig.jpg", "pngsuite/basn2c16.png"}) {
+    Bitmap source;
+    ASSERT_TRUE(WicLoadImage(root + "/" + name, source)) << name;
+    ASSERT_GT(CountColours(source), 256u) << name;
+    ASSERT_TRUE(WicSaveImage(dir.file("ours.gif"), source, 100, 0, 0)) << name;
+    if (!test::RunCommand("convert '" + root + "/" + name + "' -alpha off '" +
+                          dir.file("magick.gif") + "' 2>/dev/null")) {
+      GTEST_SKIP() << "ImageMagick's convert is not installed";
+    }
+    Bitmap ours, magick;
+    ASSERT_TRUE(WicLoadImage(dir.file("ours.gif"), ours)) << name;
+    ASSERT_TRUE(WicLoadImage(dir.file("magick.gif"), magick)) << name;
+    EXPECT_LE(MeanError(ours, source), MeanError(magick, source)) << name;
+  }
 }
 
 // ---------------------------------------------------------------- options
@@ -453,6 +492,24 @@ TEST(Save, FailedSaveKeepsExistingFileIntact) {
   EXPECT_FALSE(WicSaveImage(path, test::MakePattern(16, 16), -5, 0, 0));
   EXPECT_EQ(test::ReadFile(path), original);
   EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"keep.jpg"});
+}
+
+TEST(Save, NameNearTheFileSystemLimitIsWritten) {
+  // 80 three-byte characters and ".png": 244 of the 255 bytes a name may have, so the
+  // temporary file beside it cannot simply add to the name.
+  test::ScratchDir dir;
+  std::string name;
+  for (int i = 0; i < 80; ++i) name += "\u753b";
+  name += ".png";
+  ASSERT_EQ(name.size(), 244u);
+  const Bitmap source = test::MakePattern(8, 8);
+  for (int round = 0; round < 2; ++round) {  // creating, then replacing
+    ASSERT_TRUE(WicSaveImage(dir.file(name), source, 100, 0, 0)) << round;
+  }
+  Bitmap loaded;
+  ASSERT_TRUE(WicLoadImage(dir.file(name), loaded));
+  EXPECT_EQ(loaded, source);
+  EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{name});
 }
 
 TEST(Save, ReplacingKeepsPermissionBits) {

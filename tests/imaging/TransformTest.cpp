@@ -241,6 +241,55 @@ INSTANTIATE_TEST_SUITE_P(Sizes, NearestScale,
                                          NearestCase{1, 1, 5, 3}, NearestCase{64, 3, 1, 1},
                                          NearestCase{800, 600, 600, 900}));
 
+// The exact area average of source pixels [lo, hi) along one axis, pixels
+// given by value(i), for one output pixel of `dest` over `source`.
+double ExactAreaMean(int source, int dest, int i, int (*value)(int, int), int length) {
+  const double scale = double(source) / dest, lo = i * scale, hi = (i + 1) * scale;
+  double sum = 0.0;
+  for (int j = int(lo); j < hi && j < source; ++j) {
+    sum += (std::min(hi, j + 1.0) - std::max(lo, double(j))) * value(j, length);
+  }
+  return sum / scale;
+}
+
+TEST(Scale, AreaAtExtremeRatiosGivesTheExactMean) {
+  // Thousands of source pixels per output pixel: every one must count by its
+  // share, whatever rounding the weights need.
+  static constexpr struct {
+    int length, dest;  // along the long axis; the other axis stays 1
+  } kCases[] = {{12000, 1}, {12000, 7}, {30000, 1}, {30000, 3}, {4099, 2}};
+  // Red rises, blue falls, green rises twice as fast and wraps.
+  static int (*const channels[3])(int, int) = {
+      [](int j, int n) { return j * 255 / (n - 1); },
+      [](int j, int n) { return (2 * j * 255 / (n - 1)) % 256; },
+      [](int j, int n) { return 255 - j * 255 / (n - 1); },
+  };
+  for (const auto& c : kCases) {
+    for (const bool vertical : {false, true}) {
+      Bitmap ramp;
+      ASSERT_TRUE(ramp.allocate(vertical ? 1 : c.length, vertical ? c.length : 1,
+                                PixelFormat::Bgr24));
+      for (int j = 0; j < c.length; ++j) {
+        const Rgb colour = MakeRgb(channels[0](j, c.length), channels[1](j, c.length),
+                                   channels[2](j, c.length));
+        ramp.setPixel(vertical ? 0 : j, vertical ? j : 0, colour);
+      }
+      Bitmap scaled;
+      ASSERT_TRUE(WicScaleImage(ramp, scaled, 0, vertical ? 1 : c.dest, vertical ? c.dest : 1, 3));
+      for (int i = 0; i < c.dest; ++i) {
+        const Rgb got = scaled.pixel(vertical ? 0 : i, vertical ? i : 0);
+        const int values[3] = {RedOf(got), GreenOf(got), BlueOf(got)};
+        for (int k = 0; k < 3; ++k) {
+          const double exact = ExactAreaMean(c.length, c.dest, i, channels[k], c.length);
+          EXPECT_NEAR(values[k], exact, 0.6)
+              << c.length << " -> " << c.dest << (vertical ? " vertical" : "") << ", pixel " << i
+              << ", channel " << k;
+        }
+      }
+    }
+  }
+}
+
 TEST(Gray, PaletteAndPaddedFormatsGiveOneLuminancePerPixel) {
   Bitmap one;
   ASSERT_TRUE(one.allocate(10, 3, PixelFormat::Indexed1));

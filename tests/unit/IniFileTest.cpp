@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/IniFile.h"
+#include "util/FileIo.h"
 #include "tests/unit/TestFiles.h"
 
 namespace lumivore {
@@ -443,6 +444,64 @@ TEST_F(IniFileTest, Write_DiskFull_KeepsOldFileAndLeavesNoTemp) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write must report false";
   EXPECT_EQ(ReadAll(file()), old);
   EXPECT_EQ(DirEntries(dir_.path()), std::vector<std::string>{"lumivore.INI"});
+}
+
+TEST_F(IniFileTest, Write_RemovesTempFilesOfKilledWrites_AndNothingElse) {
+  Given("[General]\nVersion=155\n");
+  // Writers killed in the middle of writing: a file-size limit makes the kernel end each one
+  // with SIGXFSZ inside write(), after its temporary file was made.
+  for (int i = 0; i < 3; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const rlimit noCore{0, 0}, small{16, 16};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      ::setrlimit(RLIMIT_FSIZE, &small);
+      IniFile(file().string()).WriteString("General", "LastDir", std::string(100, 'x'));
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  }
+  std::vector<std::string> stale;
+  for (const std::string& name : DirEntries(dir_.path())) {
+    if (name.starts_with(".lumivore.INI.tmp-")) stale.push_back(name);
+  }
+  // Each killed writer had already removed what the one before it left.
+  ASSERT_EQ(stale.size(), 1u);
+
+  // Look-alikes that are not ours to remove: a link, other names, another file's temporaries,
+  // and the temporary file of a writer that is still at work.
+  WriteAllText(dir_.path() / "target", "t");
+  fs::create_symlink("target", dir_.path() / ".lumivore.INI.tmp-0000abcd");
+  const std::vector<std::string> others = {".lumivore.INI.tmp-keep", ".lumivore.INI.tmp-0000abcd0",
+                                           ".other.INI.tmp-00001234", "lumivore.INI.tmp-00001234"};
+  for (const std::string& name : others) WriteAllText(dir_.path() / name, "x");
+  TempFile live;
+  ASSERT_TRUE(live.create(file().string()));
+
+  ASSERT_TRUE(ini().WriteInteger("General", "Version", 156));
+  std::vector<std::string> expected = others;
+  for (const char* name : {".lumivore.INI.tmp-0000abcd", "lumivore.INI", "target"}) {
+    expected.push_back(name);
+  }
+  expected.push_back(fs::path(live.path()).filename().string());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(DirEntries(dir_.path()), expected);
+  EXPECT_EQ(ini().ReadInteger("General", "Version", 0), 156);
+}
+
+TEST_F(IniFileTest, Write_ThatWouldPassTheReadLimit_IsRefused) {
+  const std::string big(9 << 20, 'a');
+  ASSERT_TRUE(ini().WriteString("S", "first", big));
+  // Two such values would make a file over 16 MiB, which reading refuses: every setting
+  // would be lost. The second write fails and the file stays readable.
+  EXPECT_FALSE(ini().WriteString("S", "second", big));
+  EXPECT_LE(fs::file_size(file()), 16u << 20);
+  EXPECT_TRUE(ini().WriteInteger("S", "k", 5));
+  EXPECT_EQ(ini().ReadInteger("S", "k", 0), 5);
+  EXPECT_EQ(ini().ReadString("S", "second", "none"), "none");
 }
 
 TEST_F(IniFileTest, Write_KeepsPermissionsOfExistingFile_NewFileFollowsUmask) {
