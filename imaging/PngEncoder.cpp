@@ -382,6 +382,7 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   image.height = bitmap.height();
   image.rowBytes = (std::size_t(bitmap.width()) * layout.bitsPerPixel() + 7) / 8;
   image.data = std::make_unique_for_overwrite<std::uint8_t[]>(image.size());
+  AdviseLargePages(image.data.get(), image.size());
   for (int y = 0; y < image.height; ++y) {
     image.row(y)[0] = 0;
     RawRow(bitmap, y, layout, table, image.row(y) + 1);
