@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "imaging/IconReader.h"
+
 namespace lumivore {
 
 ScriptedDesktop::ScriptedDesktop(int width, int height) {
@@ -168,8 +170,10 @@ bool ScriptedDesktop::setClipboardImage(const Bitmap& image) {
 }
 
 std::vector<Bitmap> ScriptedDesktop::fileIcons(const std::string& file) {
+  // Unless scripted, the icons really stored in the file: reading them is no
+  // effect of the desktop, and handler tests then see the real reader.
   auto it = icons.find(file);
-  return it == icons.end() ? std::vector<Bitmap>{} : it->second;
+  return it == icons.end() ? ReadFileIcons(file) : it->second;
 }
 
 bool ScriptedDesktop::waitForFocus(WindowId id, int) {
@@ -177,6 +181,9 @@ bool ScriptedDesktop::waitForFocus(WindowId id, int) {
   return !refusesFocus.count(id) && !activated.empty() && activated.back() == id;
 }
 
-std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string&) { return std::nullopt; }
+std::optional<Bitmap> ScriptedDesktop::shellIcon(const std::string& file) {
+  auto it = shellIcons.find(file);
+  return it == shellIcons.end() ? std::nullopt : std::optional<Bitmap>(it->second);
+}
 
 }  // namespace lumivore

@@ -60,7 +60,10 @@ class ScriptedDesktop final : public Platform {
   std::vector<int> sleeps;
   std::optional<Bitmap> clipboard;
   std::optional<Rect> clip;
+  // Icons stored in files, by file name (others are read from the file).
   std::map<std::string, std::vector<Bitmap>> icons;
+  // The desktop's icon for a file's type, by file name.
+  std::map<std::string, Bitmap> shellIcons;
   int syncs = 0;
   Point pointer;
 

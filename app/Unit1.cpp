@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "app/IniFile.h"
+#include "options/Unit2.h"
 #include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
@@ -101,6 +102,7 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
   LoadImages();
   BuildPopupMenu();
   FormCreate();
+  OptionDlg = new TOptionDlg(*this);
 }
 
 TLumivoreForm::~TLumivoreForm() { FormDestroy(); }
@@ -302,6 +304,8 @@ void TLumivoreForm::FormCreate() {
   ConnectViewToggles();
   ConnectHandOff();
   ApplyWindowClass();
+  // Files dropped from a file manager (text/uri-list of local files).
+  setAcceptDrops(true);
   Timer1->start();
 }
 
@@ -423,6 +427,16 @@ bool TLumivoreForm::eventFilter(QObject* watched, QEvent* e) {
   }
   return QWidget::eventFilter(watched, e);
 }
+
+void TLumivoreForm::dragEnterEvent(QDragEnterEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dragMoveEvent(QDragMoveEvent* e) {
+  if (AcceptsDrop(e->mimeData())) e->acceptProposedAction();
+}
+
+void TLumivoreForm::dropEvent(QDropEvent* e) { DropFilesEvent(e); }
 
 void TLumivoreForm::mouseReleaseEvent(QMouseEvent* e) {
   CapToolImgMouseUp(e->button(), e->modifiers(), e->position().toPoint());

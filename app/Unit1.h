@@ -24,6 +24,8 @@ class QFontMetrics;
 class QLineEdit;
 class QPainter;
 class QMenu;
+class QMimeData;
+class QDropEvent;
 class QPushButton;
 class QTimer;
 class QToolButton;
@@ -32,6 +34,7 @@ namespace lumivore {
 
 class IniFile;
 class TLumivoreForm;
+class TOptionDlg;
 
 // A panel whose children keep their designed distance to the right edge
 // (anchored right) or to both edges (stretched) when it is resized.
@@ -270,6 +273,15 @@ class TLumivoreForm : public QWidget {
   QString FSaveFileName;
   // Runs the save dialog (exec() when unset); tests fill it in as a user would.
   std::function<int(QFileDialog&)> RunSaveDialog;
+  // Dropped files (capture/DropFiles.cpp): the local files of a drop, the
+  // first one used with its whole name (any bytes).
+  void WMDropFiles(const std::vector<std::string>& files);
+  bool ShowFileIcons(const std::string& name);
+  static bool AcceptsDrop(const QMimeData* data);
+  void DropFilesEvent(QDropEvent* e);
+
+  // The options dialog (options/Unit2.cpp), created with the window.
+  TOptionDlg* OptionDlg = nullptr;
 
   // Capture tool and target tracking (capture/CaptureTool.cpp).
   void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
@@ -295,6 +307,9 @@ class TLumivoreForm : public QWidget {
   void mouseReleaseEvent(QMouseEvent* e) override;
   bool event(QEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
   friend struct SettingsTable;

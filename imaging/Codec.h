@@ -52,6 +52,8 @@ bool DecodeImage(ByteView in, Bitmap& out);
 bool DecodeBmp(ByteView in, Bitmap& out);
 bool DecodeJpeg(ByteView in, Bitmap& out);
 bool DecodePng(ByteView in, Bitmap& out);
+// A PNG as 32-bit BGRA: the fourth byte holds the alpha (255 where the file has none).
+bool DecodePngWithAlpha(ByteView in, Bitmap& out);
 bool DecodeGif(ByteView in, Bitmap& out);
 bool DecodeTiff(ByteView in, Bitmap& out);
 bool DecodeJxr(ByteView in, Bitmap& out);

@@ -33,9 +33,9 @@ struct ReadGuard {
   ~ReadGuard() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
-}  // namespace
-
-bool DecodePng(ByteView in, Bitmap& out) {
+// Decodes into 24-bit BGR, or with `keepAlpha` into 32-bit BGRA (the fourth
+// byte the alpha, 255 where the file has none).
+bool DecodePngTo(ByteView in, Bitmap& out, bool keepAlpha) {
   Reader reader{in, 0};
   Bitmap bitmap;
   std::vector<png_bytep> rows;
@@ -60,23 +60,27 @@ bool DecodePng(ByteView in, Bitmap& out) {
     return false;
   }
 
-  // Everything becomes 8-bit BGR. Alpha and tRNS are dropped without
-  // blending, so transparent pixels keep their stored colours; no gamma or
-  // colour-profile correction is applied.
+  // Everything becomes 8-bit BGR. Without `keepAlpha`, alpha and tRNS are
+  // dropped without blending, so transparent pixels keep their stored
+  // colours; no gamma or colour-profile correction is applied.
+  const bool hasAlpha =
+      (type & PNG_COLOR_MASK_ALPHA) || png_get_valid(g.png, g.info, PNG_INFO_tRNS);
   if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(g.png);
   if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(g.png);
   if (depth == 16) png_set_scale_16(g.png);
-  // (Palette expansion also turns tRNS into alpha, which is then stripped.)
-  if ((type & PNG_COLOR_MASK_ALPHA) || png_get_valid(g.png, g.info, PNG_INFO_tRNS)) {
-    png_set_strip_alpha(g.png);
-  }
+  // (Palette expansion also turns tRNS into alpha.)
+  if (hasAlpha && !keepAlpha) png_set_strip_alpha(g.png);
+  if (hasAlpha && keepAlpha) png_set_tRNS_to_alpha(g.png);
+  if (!hasAlpha && keepAlpha) png_set_add_alpha(g.png, 0xFF, PNG_FILLER_AFTER);
   if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(g.png);
   png_set_bgr(g.png);
   png_set_interlace_handling(g.png);
   png_read_update_info(g.png, g.info);
-  if (png_get_rowbytes(g.png, g.info) != 3 * std::size_t{width}) return false;
+  const std::size_t channels = keepAlpha ? 4 : 3;
+  if (png_get_rowbytes(g.png, g.info) != channels * std::size_t{width}) return false;
 
-  if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height), PixelFormat::Bgr24)) {
+  if (!bitmap.allocate(static_cast<int>(width), static_cast<int>(height),
+                       keepAlpha ? PixelFormat::Bgrx32 : PixelFormat::Bgr24)) {
     return false;
   }
   rows.resize(height);
@@ -85,5 +89,11 @@ bool DecodePng(ByteView in, Bitmap& out) {
   out = std::move(bitmap);
   return true;
 }
+
+}  // namespace
+
+bool DecodePng(ByteView in, Bitmap& out) { return DecodePngTo(in, out, false); }
+
+bool DecodePngWithAlpha(ByteView in, Bitmap& out) { return DecodePngTo(in, out, true); }
 
 }  // namespace lumivore::codec

@@ -15,7 +15,7 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DLUMIVORE_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j2 --target load_fuzzer
+cmake --build build-fuzz -j2 --target load_fuzzer icon_fuzzer
 
 fuzzer=build-fuzz/fuzz/load_fuzzer
 artifacts=build-fuzz/artifacts
@@ -45,6 +45,23 @@ mkdir -p "$work/corpus"
   exit 1
 }
 grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/fuzz.log" >&2 || true
+
+# --- The icon reader of executables and icon files ---------------------------
+icons=build-fuzz/fuzz/icon_fuzzer
+echo "fuzz: icon reader: replaying its seed corpus" >&2
+"$icons" "${options[@]}" -runs=0 fuzz/icon-corpus 2>"$work/icon-replay.log" || {
+  tail -50 "$work/icon-replay.log" >&2
+  exit 1
+}
+echo "fuzz: icon reader: fuzzing for ${LUMIVORE_FUZZ_SECONDS:-50} s" >&2
+mkdir -p "$work/icon-corpus"
+"$icons" "${options[@]}" -max_total_time="${LUMIVORE_FUZZ_SECONDS:-50}" -print_final_stats=1 \
+  "$work/icon-corpus" fuzz/icon-corpus 2>"$work/icon-fuzz.log" || {
+  tail -60 "$work/icon-fuzz.log" >&2
+  echo "fuzz: icon reader failure; reproducer in $artifacts/" >&2
+  exit 1
+}
+grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/icon-fuzz.log" >&2 || true
 if [ -n "$(ls -A "$artifacts")" ]; then
   ls -l "$artifacts" >&2
   echo "fuzz: failure: the run left reproducers in $artifacts/" >&2

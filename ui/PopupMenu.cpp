@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "app/Unit1.h"
+#include "options/Unit2.h"
 #include "ui/OwnerDrawMenu.h"
 
 namespace lumivore {
@@ -237,9 +238,7 @@ QString TLumivoreForm::VersionText(int version) {
   return "Version " + QLocale().toString(version * 0.01, 'f', 2);
 }
 
-void TLumivoreForm::OptionItemClick(QAction*) {
-  // The options dialog is shown here once it exists.
-}
+void TLumivoreForm::OptionItemClick(QAction*) { OptionDlg->exec(); }
 
 QString TLumivoreForm::helpFileName() const { return QString::fromStdString(location_.helpFile); }
 

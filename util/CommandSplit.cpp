@@ -173,4 +173,6 @@ std::string InsertFileName(std::string_view commandLine, std::string_view fileNa
   return b.text();
 }
 
+std::string QuoteCommandLineArg(std::string_view arg) { return InsertFileName("$F", arg); }
+
 }  // namespace lumivore

@@ -26,4 +26,9 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // quotes and backslashes in it are escaped, and a newline stays a character.
 std::string InsertFileName(std::string_view commandLine, std::string_view fileName);
 
+// One argument written for such a command line: unchanged when it holds no
+// blank, tab or quote and is not empty, otherwise quoted and escaped, so that
+// SplitCommandLine gives it back whole.
+std::string QuoteCommandLineArg(std::string_view arg);
+
 }  // namespace lumivore

@@ -1,10 +1,18 @@
 // Services of the X11 desktop that later features fill in.
+#include "app/DesktopIcons.h"
 #include "app/x11/X11Platform.h"
+#include "imaging/IconReader.h"
 
 namespace lumivore {
 
-std::vector<Bitmap> X11Platform::fileIcons(const std::string&) { return {}; }
+// --- Icons of dropped files ---------------------------------------------------
+// A launcher's icons are its application's icon from the icon theme; any
+// other file's are the ones stored in it (executables, icon files).
+std::vector<Bitmap> X11Platform::fileIcons(const std::string& file) {
+  if (auto icon = LauncherIcon(file)) return {std::move(*icon)};
+  return ReadFileIcons(file);
+}
 
-std::optional<Bitmap> X11Platform::shellIcon(const std::string&) { return std::nullopt; }
+std::optional<Bitmap> X11Platform::shellIcon(const std::string& file) { return TypeIcon(file); }
 
 }  // namespace lumivore

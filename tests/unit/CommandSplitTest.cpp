@@ -116,5 +116,24 @@ TEST(CommandSplit, InsertFileName_QuotesOnlyWhatNeedsIt) {
   for (const Case& c : cases) EXPECT_EQ(InsertFileName(c.line, c.name), c.expected) << c.line;
 }
 
+TEST(QuoteCommandLineArg, QuotesOnlyWhatTheSplitWouldBreak) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/usr/bin/gimp", "/usr/bin/gimp"},
+      {"/opt/My Tools/run", "\"/opt/My Tools/run\""},
+      {"tab\there", "\"tab\there\""},
+      {"", "\"\""},
+      {"/a\\b c", "\"/a\\b c\""},              // a backslash before no quote stays single
+      {"/say \"hi\"", "\"/say \\\"hi\\\"\""},  // inner quotes escaped
+      {"/x\\\"y", "\"/x\\\\\\\"y\""},          // backslash before a quote doubled
+      {"/dir with\\", "\"/dir with\\\\\""},    // trailing backslash before the closing quote
+  };
+  for (const auto& [arg, want] : cases) {
+    EXPECT_EQ(QuoteCommandLineArg(arg), want) << arg;
+    EXPECT_EQ(SplitCommandLine(QuoteCommandLineArg(arg) + " next"),
+              (std::vector<std::string>{arg, "next"}))
+        << arg;
+  }
+}
+
 }  // namespace
 }  // namespace lumivore
