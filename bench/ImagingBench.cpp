@@ -57,7 +57,7 @@ Bitmap Synthetic() {
         }
       }
       if (x % 200 == 0 || y % 150 == 0) r = 180, g = 180, bl = 190;  // thin lines
-      if (x >= 2500 && y < 1000) {  // gradient
+      if (x >= 2500 && y < 1000) {                                   // gradient
         r = static_cast<std::uint8_t>((x - 2500) * 255 / 1340);
         g = static_cast<std::uint8_t>(y * 255 / 1000);
         bl = 128;
@@ -257,9 +257,9 @@ Magick::Image MagickSource(const Picture& picture) {
 void MagickScale(benchmark::State& state, const Picture& picture) {
   const int mode = static_cast<int>(state.range(0));
   const double factor = state.range(1) / 100.0;
-  static const MagickCore::FilterTypes kFilters[] = {MagickCore::PointFilter,
-                                                     MagickCore::TriangleFilter,
-                                                     MagickCore::CatromFilter, MagickCore::BoxFilter};
+  static const MagickCore::FilterTypes kFilters[] = {
+      MagickCore::PointFilter, MagickCore::TriangleFilter, MagickCore::CatromFilter,
+      MagickCore::BoxFilter};
   const Magick::Image source = MagickSource(picture);
   const Magick::Geometry size(static_cast<std::size_t>(picture.width() * factor),
                               static_cast<std::size_t>(picture.height() * factor));
@@ -322,7 +322,9 @@ struct Peer {
 
 const char* kTransformNames[] = {"rotate90", "mirror", "grey"};
 
-std::string CodecName(int format) { return format == 0 ? "png" : "jpeg_q" + std::to_string(format); }
+std::string CodecName(int format) {
+  return format == 0 ? "png" : "jpeg_q" + std::to_string(format);
+}
 
 void Register(const std::string& name, Bench bench, const Picture& picture,
               const std::vector<std::int64_t>& args) {
@@ -428,9 +430,8 @@ class Collector : public benchmark::ConsoleReporter {
   }
 
   void PrintTable() const {
-    std::printf("\n%-34s %9s %9s %9s %9s %9s %9s   %s\n", "case", "ours ms", "vips ms",
-                "magick ms", "pil. cpu", "ours/vips", "ours/magk",
-                "bytes ours / vips / magick / pillow");
+    std::printf("\n%-34s %9s %9s %9s %9s %9s %9s   %s\n", "case", "ours ms", "vips ms", "magick ms",
+                "pil. cpu", "ours/vips", "ours/magk", "bytes ours / vips / magick / pillow");
     for (const std::string& base : order) {
       const double ours = Get(base, "ours").ms, vips = Get(base, "vips").ms,
                    magick = Get(base, "magick").ms;
@@ -438,8 +439,8 @@ class Collector : public benchmark::ConsoleReporter {
       std::printf("%-34s %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f", base.c_str(), ours, vips, magick,
                   pil.ms, vips > 0 ? ours / vips : 0.0, magick > 0 ? ours / magick : 0.0);
       if (Get(base, "ours").bytes > 0) {
-        std::printf("   %.0f / %.0f / %.0f / %.0f", Get(base, "ours").bytes, Get(base, "vips").bytes,
-                    Get(base, "magick").bytes, pil.bytes);
+        std::printf("   %.0f / %.0f / %.0f / %.0f", Get(base, "ours").bytes,
+                    Get(base, "vips").bytes, Get(base, "magick").bytes, pil.bytes);
       }
       std::printf("\n");
     }

@@ -157,8 +157,7 @@ class BitPacker {
 };
 
 // Writes row y of the picture as the unfiltered bytes of a PNG row.
-void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table,
-            std::uint8_t* out) {
+void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, std::uint8_t* out) {
   const std::uint8_t* p = b.row(y);
   const int w = b.width();
   if (IsIndexed(b.format())) {
@@ -180,8 +179,8 @@ void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table,
     const Rgb c = ColourAt(q);
     if (c != last) {
       last = c;
-      value = layout.colourType == kGrey ? q[0] / layout.greyUnit
-                                         : static_cast<unsigned>(table.add(c));
+      value =
+          layout.colourType == kGrey ? q[0] / layout.greyUnit : static_cast<unsigned>(table.add(c));
     }
     return value;
   };
@@ -217,8 +216,8 @@ LUMIVORE_INLINE std::uint8_t Predict(int a, int b, int c) {
 // above the first row), d the distance to the byte on the left. The bytes
 // left of the row count as zeros.
 template <int Filter, typename Sink>
-LUMIVORE_INLINE void ForEachFiltered(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, int d,
-                     Sink sink) {
+LUMIVORE_INLINE void ForEachFiltered(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
+                                     int d, Sink sink) {
   const std::size_t head = std::min<std::size_t>(d, n);
   for (std::size_t i = 0; i < head; ++i) sink(i, raw[i] - Predict<Filter>(0, up[i], 0));
   for (std::size_t i = head; i < n; ++i) {
@@ -229,7 +228,8 @@ LUMIVORE_INLINE void ForEachFiltered(const std::uint8_t* raw, const std::uint8_t
 // The sum of the filtered bytes taken as signed values: the smaller it is,
 // the closer the bytes are to zero and the better deflate does on them.
 template <int Filter>
-LUMIVORE_INLINE unsigned Cost(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, int d) {
+LUMIVORE_INLINE unsigned Cost(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
+                              int d) {
   unsigned sum = 0;
   ForEachFiltered<Filter>(raw, up, n, d, [&sum](std::size_t, int v) {
     sum += static_cast<unsigned>(std::abs(static_cast<std::int8_t>(v)));
@@ -239,7 +239,7 @@ LUMIVORE_INLINE unsigned Cost(const std::uint8_t* raw, const std::uint8_t* up, s
 
 template <int Filter>
 LUMIVORE_INLINE void Apply(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, int d,
-           std::uint8_t* out) {
+                           std::uint8_t* out) {
   ForEachFiltered<Filter>(raw, up, n, d,
                           [out](std::size_t i, int v) { out[i] = static_cast<std::uint8_t>(v); });
 }
@@ -307,8 +307,7 @@ struct Compressed {
   std::unique_ptr<std::uint8_t[]> data;
   std::size_t size = 0;
 };
-Compressed Compress(libdeflate_compressor* compressor, const std::uint8_t* data,
-                    std::size_t size) {
+Compressed Compress(libdeflate_compressor* compressor, const std::uint8_t* data, std::size_t size) {
   Compressed out;
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor, size);
   out.data = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
@@ -376,8 +375,8 @@ void PutChunk(Bytes& out, const char (&type)[5], const std::uint8_t* data, std::
 bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   if (bitmap.empty()) return false;
   ColourTable table;
-  const Layout layout = IsIndexed(bitmap.format()) ? IndexedLayout(bitmap)
-                                                   : ChooseLayout(bitmap, table);
+  const Layout layout =
+      IsIndexed(bitmap.format()) ? IndexedLayout(bitmap) : ChooseLayout(bitmap, table);
   RowImage image;
   image.height = bitmap.height();
   image.rowBytes = (std::size_t(bitmap.width()) * layout.bitsPerPixel() + 7) / 8;

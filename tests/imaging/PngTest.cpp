@@ -31,8 +31,8 @@ Header ReadHeader(const Bytes& png) {
   h.colourType = png[25];
   std::size_t pos = 8;
   while (pos + 8 <= png.size()) {
-    const std::size_t length = (std::size_t(png[pos]) << 24) | (png[pos + 1] << 16) |
-                               (png[pos + 2] << 8) | png[pos + 3];
+    const std::size_t length =
+        (std::size_t(png[pos]) << 24) | (png[pos + 1] << 16) | (png[pos + 2] << 8) | png[pos + 3];
     if (std::string(png.begin() + pos + 4, png.begin() + pos + 8) == "PLTE") {
       h.paletteSize = static_cast<int>(length / 3);
     }
@@ -246,9 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // Three greys that two bits of grey cannot hold: a palette
                     // of two bits beats eight bits of grey.
                     LayoutCase{"three_odd_greys", Greys({0, 128, 255}), k24, 3, 2},
-                    LayoutCase{"many_greys", Greys({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
-                                                    14, 15, 16, 200}),
-                               k24, 0, 8}),
+                    LayoutCase{
+                        "many_greys",
+                        Greys({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 200}), k24,
+                        0, 8}),
     [](const testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

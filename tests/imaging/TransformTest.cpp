@@ -235,8 +235,9 @@ TEST_P(NearestScale, TakesThePixelUnderEachCentre) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, NearestScale,
-                         testing::Values(NearestCase{30, 10, 60, 20}, NearestCase{400, 300, 800, 600},
-                                         NearestCase{4, 3, 8, 6}, NearestCase{401, 299, 802, 598},
+                         testing::Values(NearestCase{30, 10, 60, 20},
+                                         NearestCase{400, 300, 800, 600}, NearestCase{4, 3, 8, 6},
+                                         NearestCase{401, 299, 802, 598},
                                          NearestCase{101, 51, 50, 25}, NearestCase{7, 5, 23, 61},
                                          NearestCase{1, 1, 5, 3}, NearestCase{64, 3, 1, 1},
                                          NearestCase{800, 600, 600, 900}));
