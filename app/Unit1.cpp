@@ -302,6 +302,9 @@ void TLumivoreForm::FormCreate() {
   ConnectAction(UndoAction, &TLumivoreForm::UndoActionExecute, &TLumivoreForm::UndoActionUpdate);
   ConnectSelection();
   ConnectViewToggles();
+  // Editing commands and the cursor stamp's generated entries.
+  ConnectEdits();
+  BuildStampItems();
   ConnectHandOff();
   ApplyWindowClass();
   // Files dropped from a file manager (text/uri-list of local files).
@@ -359,7 +362,8 @@ void TLumivoreForm::CheckFrameKnown() {
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
-    if (pointerFollowsFrame_) PutPointerOnCaptureTool();
+    // Once the user has taken the capture tool, the pointer is theirs.
+    if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
   }
   if (++frameChecks_ >= 50) {
     pointerFollowsFrame_ = false;
@@ -384,6 +388,11 @@ void TLumivoreForm::changeEvent(QEvent* e) {
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
+  // The stamp's pointer confinement never outlives the window's turn in
+  // front; the stamp's own menu closing is no such end.
+  if (e->type() == QEvent::Hide ||
+      (e->type() == QEvent::WindowDeactivate && !QApplication::activePopupWidget()))
+    EndStampMode();
   return QWidget::event(e);
 }
 
@@ -452,6 +461,7 @@ void TLumivoreForm::FormClose() { WriteAllSettings(); }
 void TLumivoreForm::FormDestroy() {
   qApp->removeEventFilter(this);
   CancelSelGestures();
+  EndStampMode();
   FWorkImage.clear();
   FIniFile.reset();
 }

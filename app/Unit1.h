@@ -246,6 +246,31 @@ class TLumivoreForm : public QWidget {
   // restored.
   void CancelSelGestures();
 
+  // Colour filters, size, orientation and colour depth (editing/Edits.cpp).
+  void SepiaActionExecute(QAction* sender);
+  void NegColActionExecute(QAction* sender);
+  void MosicIActionExecute(QAction* sender);
+  void ResizeActionExecute(QAction* sender);
+  void ReduceActionExecute(QAction* sender);
+  void RotateActionExecute(QAction* sender);
+  void ReverseActionExecute(QAction* sender);
+  // Puts a progress text in the status line and paints it before long work.
+  void ShowProgress(const char* text);
+  // PushUndo for an edit that builds a new picture from the old one: the
+  // working image itself becomes the snapshot (no copy) and is left empty for
+  // the caller to rebuild from the returned snapshot.
+  const Bitmap& PushUndoMoving();
+
+  // Cursor stamp (editing/CursorStamp.cpp). The 20 generated entries of
+  // MouseCsrItem, in table order, each carrying its cursor id as Tag.
+  QList<QAction*> MouseCsrItems;
+  void MouseCsrItemMeasureItem(QAction* sender, const QFontMetrics& canvas, int& width,
+                               int& height);
+  void MouseCsrItemDrawItem(QAction* sender, QPainter& canvas, const QRect& rect, bool selected);
+  void MouseCsrItemClick(QAction* sender);
+  // Ends stamp mode: the pointer is released and the cursor restored.
+  void EndStampMode();
+
   // View toggles and pixel colour format (ui/ViewToggles.cpp).
   QColorDialog* ColorDialog1 = nullptr;
   void ShowClassActionExecute(QAction* sender);
@@ -318,6 +343,10 @@ class TLumivoreForm : public QWidget {
   void BuildPopupMenu();      // ui/PopupMenu.cpp
   void ConnectSelection();    // editing/Selection.cpp
   void ConnectViewToggles();  // ui/ViewToggles.cpp
+  void ConnectEdits();        // editing/Edits.cpp
+  void BuildStampItems();     // editing/CursorStamp.cpp
+  void StampMouseDown(Qt::MouseButton button, QPoint pos);
+  bool StampKey(int vk);
   void ConnectHandOff();      // handoff/CopyBtn.cpp
   // Sizes Image1 to the scroll range, and at least to the scroll box.
   void ApplyScrollRange();
@@ -364,6 +393,10 @@ class TLumivoreForm : public QWidget {
   int FAnchorX = 0;
   int FAnchorY = 0;
   bool FStampMode = false;
+  // The cursor id of the stamp shape shown while stamp mode is on (0: none),
+  // and the screen rectangle the pointer is kept in meanwhile.
+  short FStampCursor = 0;
+  Rect FStampClip;
   QString FLastDir;
   QString FLastDefExt;
   std::uint32_t FImgBgColor = 0;

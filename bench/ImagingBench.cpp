@@ -1,6 +1,7 @@
 // Imaging benchmarks on a generated 3840 x 2160 screenshot-like picture and
 // on the screenshots of real X clients in bench/corpus (make-corpus.sh):
-// every scale mode at 50 % and 200 %, rotate 90, mirror, grey, and PNG and
+// every scale mode at 50 % and 200 %, rotate 90, mirror, grey, sepia,
+// negative, mosaic 8, the 2-, 16- and 256-colour reductions, and PNG and
 // JPEG (quality 90 and 100) encode and decode, each for our code and, in the
 // same process on the same pixels, for libvips and ImageMagick. The corpus
 // gets the scaling and PNG cases. Pillow's PNG results, measured by
@@ -15,11 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "imaging/Codec.h"
+#include "imaging/Filters.h"
 #include "imaging/Usr_wic.h"
 
 #ifdef LUMIVORE_BENCH_VIPS
@@ -27,6 +30,14 @@
 #endif
 #ifdef LUMIVORE_BENCH_MAGICK
 #include <Magick++.h>
+#endif
+#ifdef LUMIVORE_BENCH_EDITS
+#include <QAction>
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include "app/ScriptedDesktop.h"
+#include "app/Unit1.h"
 #endif
 
 namespace lumivore {
@@ -100,6 +111,9 @@ std::vector<Picture>& Pictures() {
   static std::vector<Picture> pictures;
   return pictures;
 }
+
+// The synthetic picture, for the cases that run on it alone.
+const Bitmap& Screenshot() { return Pictures().front().bitmap; }
 
 void LoadPictures() {
   Pictures().emplace_back("synthetic", Synthetic());
@@ -182,6 +196,7 @@ vips::VImage VipsSource(const Picture& picture) {
                                        picture.rgb.size(), picture.width(), picture.height(), 3,
                                        VIPS_FORMAT_UCHAR);
 }
+vips::VImage VipsSource() { return VipsSource(Pictures().front()); }
 
 // Runs the pipeline into memory, as our routines deliver a finished bitmap.
 void Materialise(const vips::VImage& image) {
@@ -253,6 +268,7 @@ Magick::Image MagickSource(const Picture& picture) {
   return Magick::Image(picture.width(), picture.height(), "BGR", MagickCore::CharPixel,
                        picture.bgr.data());
 }
+Magick::Image MagickSource() { return MagickSource(Pictures().front()); }
 
 void MagickScale(benchmark::State& state, const Picture& picture) {
   const int mode = static_cast<int>(state.range(0));
@@ -307,6 +323,186 @@ void MagickDecodeBench(benchmark::State& state, const Picture& picture) {
   }
 }
 #endif
+
+// ------------------------------------------------- filters and colour depth
+//
+// Sepia, negative, mosaic 8, the 2-, 16- and 256-colour reductions, with a
+// memcpy of the picture's bytes into fresh memory as the yardstick, and the
+// whole edit as the user sees it (handler, undo snapshot, view refresh).
+
+const char* kFilterNames[] = {"sepia", "negative", "mosaic8", "reduce2", "reduce16", "reduce256"};
+
+void MemcpyFresh(benchmark::State& state) {
+  const Bitmap& source = Screenshot();
+  for (auto _ : state) {
+    std::unique_ptr<std::uint8_t[]> fresh(new std::uint8_t[source.byteSize()]);
+    std::memcpy(fresh.get(), source.bits(), source.byteSize());
+    benchmark::DoNotOptimize(fresh.get());
+  }
+}
+
+void OursFilter(benchmark::State& state) {
+  const int which = static_cast<int>(state.range(0));
+  const Bitmap& source = Screenshot();
+  for (auto _ : state) {
+    bool ok = true;
+    if (which <= 2) {  // in place: a fresh copy each time, not timed
+      state.PauseTiming();
+      Bitmap b = source;
+      state.ResumeTiming();
+      ok = which == 0   ? SepiaTone(b)
+           : which == 1 ? InvertColours(b)
+                        : Mosaic(b, 0, 0, kWidth, kHeight, 8);
+      benchmark::DoNotOptimize(b.bits());
+    } else {
+      Bitmap out;
+      ok = which == 3   ? ReduceToMono(source, out)
+           : which == 4 ? ReduceTo16Colours(source, out)
+                        : ReduceTo256Colours(source, out);
+      benchmark::DoNotOptimize(out.bits());
+    }
+    if (!ok) state.SkipWithError("filter failed");
+  }
+}
+
+#ifdef LUMIVORE_BENCH_VIPS
+// The nearest operation libvips has: a colour matrix for sepia, invert,
+// shrink-then-zoom for the mosaic, a threshold of the grey picture for two
+// colours. It has no palette mapping or quantiser outside its PNG writer.
+void VipsFilter(benchmark::State& state) {
+  const vips::VImage source = VipsSource().copy_memory();
+  const vips::VImage matrix = vips::VImage::new_from_memory(
+                                  const_cast<double*>(std::data({0.393, 0.769, 0.189, 0.349, 0.686,
+                                                                 0.168, 0.272, 0.534, 0.131})),
+                                  9 * sizeof(double), 3, 3, 1, VIPS_FORMAT_DOUBLE)
+                                  .copy_memory();
+  const int which = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    if (which == 0) Materialise(source.recomb(matrix).cast(VIPS_FORMAT_UCHAR));
+    if (which == 1) Materialise(source.invert());
+    if (which == 2) Materialise(source.shrink(8, 8).zoom(8, 8));
+    if (which == 3)
+      Materialise(source.colourspace(VIPS_INTERPRETATION_B_W)
+                      .relational_const(VIPS_OPERATION_RELATIONAL_MORE, {127}));
+  }
+}
+#endif
+
+#ifdef LUMIVORE_BENCH_MAGICK
+// ImageMagick: its sepia tone, negate, scale down and sample up for the
+// mosaic, threshold for two colours, mapping onto a 16-colour palette
+// picture, and its colour quantiser for 256 colours.
+void MagickFilter(benchmark::State& state) {
+  using MagickCore::Quantum;  // QuantumRange names it
+  const Magick::Image source = MagickSource();
+  const int which = static_cast<int>(state.range(0));
+  Magick::Image palette(Magick::Geometry(16, 1), Magick::Color("black"));
+  for (int i = 0; i < 16; ++i) {
+    const Rgb c = StandardPalette16()[i];
+    palette.pixelColor(i, 0,
+                       Magick::ColorRGB(RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0));
+  }
+  for (auto _ : state) {
+    Magick::Image image = source;
+    if (which == 0) image.sepiaTone(0.8 * QuantumRange);
+    if (which == 1) image.negate();
+    if (which == 2) {
+      image.scale(Magick::Geometry(kWidth / 8, kHeight / 8));
+      image.sample(Magick::Geometry(kWidth, kHeight));
+    }
+    if (which == 3) {
+      image.type(MagickCore::GrayscaleType);
+      image.threshold(QuantumRange / 2);
+    }
+    if (which == 4) image.map(palette, false);
+    if (which == 5) {
+      image.quantizeColors(236);
+      image.quantizeDither(true);
+      image.quantize();
+    }
+  }
+}
+#endif
+
+#ifdef LUMIVORE_BENCH_EDITS
+// The real main window on Qt's offscreen platform holding the picture as a
+// capture leaves it (32-bit); each iteration runs one command's handler.
+struct EditCase {
+  const char* name;
+  QAction* TLumivoreForm::*action;
+  void (TLumivoreForm::*execute)(QAction*);
+};
+const EditCase kEdits[] = {
+    {"sepia", &TLumivoreForm::SepiaAction, &TLumivoreForm::SepiaActionExecute},
+    {"negative", &TLumivoreForm::NegColAction, &TLumivoreForm::NegColActionExecute},
+    {"mosaic8", &TLumivoreForm::MosicI8Action, &TLumivoreForm::MosicIActionExecute},
+    {"grey", &TLumivoreForm::GrayAction, &TLumivoreForm::ReduceActionExecute},
+    {"reduce2", &TLumivoreForm::Reduce2Action, &TLumivoreForm::ReduceActionExecute},
+    {"reduce16", &TLumivoreForm::Reduce16Action, &TLumivoreForm::ReduceActionExecute},
+    {"reduce256", &TLumivoreForm::Reduce256Action, &TLumivoreForm::ReduceActionExecute},
+    {"rotate90", &TLumivoreForm::RotateRAction, &TLumivoreForm::RotateActionExecute},
+    {"mirror", &TLumivoreForm::ReverseLRAction, &TLumivoreForm::ReverseActionExecute},
+};
+
+void OursEdit(benchmark::State& state) {
+  QTemporaryDir dir;
+  ScriptedDesktop desktop;
+  TLumivoreForm form(desktop, dir.filePath("lumivore"));
+  const EditCase& edit = kEdits[state.range(0)];
+  Bitmap captured;
+  captured.allocate(kWidth, kHeight, PixelFormat::Bgrx32);
+  for (int y = 0; y < kHeight; ++y) {
+    const std::uint8_t* s = Screenshot().row(y);
+    std::uint8_t* d = captured.row(y);
+    for (int x = 0; x < kWidth; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    form.FUndoList.clear();
+    form.FWorkImage = captured;
+    form.ShowWorkingImage();
+    state.ResumeTiming();
+    (form.*edit.execute)(form.*edit.action);
+  }
+  form.FUndoList.clear();
+}
+#endif
+
+void RegisterFilters() {
+  benchmark::RegisterBenchmark("memcpy/ours", MemcpyFresh)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+  for (int which = 0; which < 6; ++which) {
+    const std::string base = kFilterNames[which];
+    benchmark::RegisterBenchmark((base + "/ours").c_str(), OursFilter)
+        ->Arg(which)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+#ifdef LUMIVORE_BENCH_VIPS
+    if (which <= 3) {
+      benchmark::RegisterBenchmark((base + "/vips").c_str(), VipsFilter)
+          ->Arg(which)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    }
+#endif
+#ifdef LUMIVORE_BENCH_MAGICK
+    benchmark::RegisterBenchmark((base + "/magick").c_str(), MagickFilter)
+        ->Arg(which)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+#endif
+  }
+#ifdef LUMIVORE_BENCH_EDITS
+  for (int i = 0; i < static_cast<int>(std::size(kEdits)); ++i) {
+    benchmark::RegisterBenchmark((std::string("edit_") + kEdits[i].name + "/ours").c_str(),
+                                 OursEdit)
+        ->Arg(i)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
+#endif
+}
 
 // ---------------------------------------------------------- registration
 
@@ -372,6 +568,7 @@ void RegisterAll() {
       }
     }
   }
+  RegisterFilters();
 }
 
 // Pillow's PNG size and time per picture name, from pillow_png.py's output.
@@ -430,19 +627,32 @@ class Collector : public benchmark::ConsoleReporter {
   }
 
   void PrintTable() const {
-    std::printf("\n%-34s %9s %9s %9s %9s %9s %9s   %s\n", "case", "ours ms", "vips ms", "magick ms",
-                "pil. cpu", "ours/vips", "ours/magk", "bytes ours / vips / magick / pillow");
+    const double memcpyMs = Get("memcpy", "ours").ms;
+    std::printf("\n%-34s %9s %9s %9s %9s %9s %9s %9s   %s\n", "case", "ours ms", "vips ms",
+                "magick ms", "pil. cpu", "ours/vips", "ours/magk", "x memcpy",
+                "bytes ours / vips / magick / pillow");
     for (const std::string& base : order) {
       const double ours = Get(base, "ours").ms, vips = Get(base, "vips").ms,
                    magick = Get(base, "magick").ms;
       const PillowResult pil = PillowFor(base);
-      std::printf("%-34s %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f", base.c_str(), ours, vips, magick,
-                  pil.ms, vips > 0 ? ours / vips : 0.0, magick > 0 ? ours / magick : 0.0);
+      std::printf("%-34s %9.1f %9.1f %9.1f %9.1f %9.2f %9.2f %9.2f", base.c_str(), ours, vips,
+                  magick, pil.ms, vips > 0 ? ours / vips : 0.0, magick > 0 ? ours / magick : 0.0,
+                  memcpyMs > 0 ? ours / memcpyMs : 0.0);
       if (Get(base, "ours").bytes > 0) {
         std::printf("   %.0f / %.0f / %.0f / %.0f", Get(base, "ours").bytes,
                     Get(base, "vips").bytes, Get(base, "magick").bytes, pil.bytes);
       }
       std::printf("\n");
+    }
+    // The whole edit (handler, undo snapshot, view refresh) against the
+    // filter alone.
+    for (const std::string& base : order) {
+      if (base.rfind("edit_", 0) != 0) continue;
+      const auto alone = results.find(base.substr(5));
+      if (alone == results.end() || !alone->second.count("ours")) continue;
+      const double edit = results.at(base).at("ours").ms, filter = alone->second.at("ours").ms;
+      std::printf("%-24s whole edit %8.1f ms = %5.2f x the filter alone (%.1f ms)\n", base.c_str(),
+                  edit, filter > 0 ? edit / filter : 0.0, filter);
     }
   }
 
@@ -484,6 +694,10 @@ class Collector : public benchmark::ConsoleReporter {
 }  // namespace lumivore
 
 int main(int argc, char** argv) {
+#ifdef LUMIVORE_BENCH_EDITS
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+#endif
 #ifdef LUMIVORE_BENCH_VIPS
   if (VIPS_INIT(argv[0])) return 1;
 #endif

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs the imaging benchmarks (Release) on the synthetic picture and
 # the screenshot corpus (bench/corpus, made by make-corpus.sh), and prints, per
-# case, our time against libvips and ImageMagick, and for PNG against Pillow
-# (measured first by pillow_png.py with Debian's python3-pil). Extra arguments
-# go to the benchmark (for example --benchmark_filter=png).
+# case, our time against libvips and ImageMagick and as a multiple of a memcpy
+# of the picture into fresh memory, and for PNG against Pillow (measured first
+# by pillow_png.py with Debian's python3-pil); the colour filters and
+# reductions also run as whole edits of the main window (offscreen), against
+# the filter alone. Extra arguments go to the benchmark (for example
+# --benchmark_filter=png, or --benchmark_filter='memcpy|sepia|negative|mosaic|reduce|edit_').
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVORE_BUILD_TESTS=OFF \

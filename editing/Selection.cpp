@@ -92,6 +92,10 @@ bool TLumivoreForm::SelectionMouseEvent(QObject* watched, QEvent* e) {
 }
 
 void TLumivoreForm::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint pos) {
+  if (FStampMode) {
+    StampMouseDown(button, pos);
+    return;
+  }
   if (FWorkImage.empty()) return;
   if (button == Qt::LeftButton) {
     // Presses on the empty part of the view beyond the picture are ignored.
@@ -171,7 +175,7 @@ void TLumivoreForm::SelShapeMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, QPoi
 
 bool TLumivoreForm::CMDialogKey(int vk, Qt::KeyboardModifiers) {
   if (vk < vk::Left || vk > vk::Down) return false;
-  if (FStampMode) return false;
+  if (FStampMode) return StampKey(vk);
   // Without a picture there is nothing to keep the rectangle inside of.
   if (FSelDrawing || FSelMoving || FSelRect.isEmpty() || FWorkImage.empty()) return false;
   const int width = FWorkImage.width();

@@ -2,6 +2,7 @@
 // selection frame's place and the enabling of the editing commands.
 #include <QAction>
 #include <QScrollBar>
+#include <cstring>
 
 #include "app/Unit1.h"
 #include "ui/AppCursor.h"
@@ -14,24 +15,43 @@ constexpr int kUndoDepth = 20;
 
 // The view is always 32-bit, whatever the working image's format.
 void CopyToView(const Bitmap& image, Bitmap& view) {
-  Bitmap out;
-  if (!out.allocate(image.width(), image.height(), PixelFormat::Bgrx32)) {
+  // A view of the same size is written over in place: a large picture then
+  // costs one pass over its pixels, not a fresh allocation as well.
+  Bitmap fresh;
+  const bool reuse = view.format() == PixelFormat::Bgrx32 && view.width() == image.width() &&
+                     view.height() == image.height() && !image.empty();
+  if (!reuse && !fresh.allocate(image.width(), image.height(), PixelFormat::Bgrx32)) {
     view.clear();
     return;
   }
+  Bitmap& out = reuse ? view : fresh;
+  // Palette entries as 32-bit pixels (blue, green, red, 0 in memory order:
+  // the byte order of 0x00RRGGBB on a little-endian machine).
+  std::uint32_t lut[256] = {};
+  const std::vector<Rgb>& palette = image.palette();
+  for (std::size_t i = 0; i < palette.size() && i < 256; ++i) lut[i] = palette[i] & 0xFFFFFFu;
   for (int y = 0; y < image.height(); ++y) {
     std::uint8_t* d = out.row(y);
-    if (image.format() == PixelFormat::Bgr24) {
+    if (image.format() == PixelFormat::Bgrx32) {
+      std::memcpy(d, image.row(y), 4 * std::size_t(image.width()));
+    } else if (image.format() == PixelFormat::Bgr24) {
       const std::uint8_t* s = image.row(y);
       for (int x = 0; x < image.width(); ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
     } else {
-      for (int x = 0; x < image.width(); ++x, d += 4) {
-        const Rgb c = image.pixel(x, y);
-        d[0] = BlueOf(c), d[1] = GreenOf(c), d[2] = RedOf(c);
+      // Palette formats: each index looked up in the palette as a whole pixel.
+      const std::uint8_t* s = image.row(y);
+      const auto put = [d, &lut](int x, unsigned index) { std::memcpy(d + 4 * x, &lut[index], 4); };
+      const int w = image.width();
+      if (image.format() == PixelFormat::Indexed8) {
+        for (int x = 0; x < w; ++x) put(x, s[x]);
+      } else if (image.format() == PixelFormat::Indexed4) {
+        for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+      } else {
+        for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
       }
     }
   }
-  view = std::move(out);
+  if (!reuse) view = std::move(fresh);
 }
 
 bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {
@@ -45,6 +65,13 @@ bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {
 void TLumivoreForm::PushUndo() {
   FUndoList.prepend(FWorkImage);
   while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
+}
+
+const Bitmap& TLumivoreForm::PushUndoMoving() {
+  FUndoList.prepend(std::move(FWorkImage));
+  FWorkImage.clear();
+  while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
+  return FUndoList.first();
 }
 
 void TLumivoreForm::ApplyScrollRange() {
@@ -108,6 +135,9 @@ void TLumivoreForm::PlaceSelShape() {
 
 void TLumivoreForm::UndoActionExecute(QAction*) {
   if (FUndoList.isEmpty()) return;
+  // The picture under a pending stamp changes: the stamp is called off, so
+  // the pointer shape and the confinement never outlive what they were for.
+  EndStampMode();
   FWorkImage = FUndoList.takeFirst();
   ShowWorkingImage();
   // After a trim this brings the selection back where it was.

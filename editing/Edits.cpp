@@ -1,0 +1,180 @@
+// The editing commands of the popup menu: sepia, negative and mosaic; resize,
+// rotation, mirroring, colour reduction and grey scale. Each records an undo
+// snapshot, builds the new picture with the bitmap functions of imaging/ and
+// brings the view and the status line up to date.
+#include <QAction>
+#include <QApplication>
+#include <climits>
+
+#include "app/Unit1.h"
+#include "imaging/Filters.h"
+#include "imaging/Usr_wic.h"
+#include "ui/AppCursor.h"
+
+namespace lumivore {
+
+void TLumivoreForm::ConnectEdits() {
+  using F = TLumivoreForm;
+  ConnectAction(SepiaAction, &F::SepiaActionExecute, &F::SepiaActionUpdate);
+  ConnectAction(NegColAction, &F::NegColActionExecute, &F::NegColActionUpdate);
+  for (QAction* a : {MosicI2Action, MosicI4Action, MosicI8Action, MosicI12Action, MosicI16Action})
+    ConnectAction(a, &F::MosicIActionExecute, &F::MosicIActionUpdate);
+  for (QAction* a :
+       {Resize25Action, Resize50Action, Resize75Action, Resize150Action, Resize200Action})
+    ConnectAction(a, &F::ResizeActionExecute, &F::ResizeActionUpdate);
+  for (QAction* a : {Reduce2Action, Reduce16Action, Reduce256Action, GrayAction})
+    ConnectAction(a, &F::ReduceActionExecute, &F::ReduceActionUpdate);
+  for (QAction* a : {RotateRAction, RotateLAction})
+    ConnectAction(a, &F::RotateActionExecute, &F::RotateActionUpdate);
+  for (QAction* a : {ReverseLRAction, ReverseULAction})
+    ConnectAction(a, &F::ReverseActionExecute, &F::ReverseActionUpdate);
+}
+
+void TLumivoreForm::ShowProgress(const char* text) {
+  StatusBar1->setText(QString::fromUtf8(text));
+  // The work that follows blocks the event loop: paint now and make sure the
+  // server has it, so a long edit never looks frozen.
+  StatusBar1->repaint();
+  ToolPanel->repaint();
+  platform_.sync();
+}
+
+void TLumivoreForm::SepiaActionExecute(QAction*) {
+  if (FWorkImage.empty()) return;
+  ShowProgress("セピア処理中...");
+  const Bitmap& before = PushUndoMoving();
+  if (!SepiaTone(before, FWorkImage)) {
+    // A palette picture is made 24-bit first.
+    FWorkImage = before;
+    FWorkImage.convertTo24();
+    SepiaTone(FWorkImage);
+  }
+  ShowWorkingImage();
+}
+
+void TLumivoreForm::NegColActionExecute(QAction*) {
+  if (FWorkImage.empty()) return;
+  ShowProgress("ネガポジ反転中...");
+  const Bitmap& before = PushUndoMoving();
+  // The view shows the working image's pixels, so inverting both gives what
+  // inverting the view and copying it back would.
+  if (!InvertColours(before, FWorkImage)) FWorkImage = before;
+  if (IsIndexed(FWorkImage.format())) {
+    // The inverted colours were mapped into the palette: show what is kept.
+    ShowWorkingImage();
+    return;
+  }
+  InvertColours(FViewBitmap);
+  Image1->update();
+  UpdateStatus();
+}
+
+void TLumivoreForm::MosicIActionExecute(QAction* sender) {
+  if (!sender || FWorkImage.empty()) return;
+  const int n = sender->data().toInt();
+  if (n < 1) return;
+  SetAppCursor(QCursor(Qt::WaitCursor));
+  ShowProgress("モザイク処理中...");
+  PushUndo();
+  const bool selection = SelShape->isVisibleTo(this) && !FSelRect.isEmpty();
+  const Rect area =
+      selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
+  if (IsIndexed(FWorkImage.format())) {
+    // Averages are new colours: work in full colour, then map into the palette.
+    Bitmap work = FViewBitmap;
+    Mosaic(work, area.left, area.top, area.right, area.bottom, n);
+    DrawIntoPalette(work, FWorkImage);
+  } else {
+    Mosaic(FWorkImage, area.left, area.top, area.right, area.bottom, n);
+  }
+  ShowWorkingImage();
+}
+
+void TLumivoreForm::ResizeActionExecute(QAction* sender) {
+  if (!sender || FWorkImage.empty()) return;
+  PushUndo();
+  const long long w = FWorkImage.width(), h = FWorkImage.height();
+  long long nw = w, nh = h;
+  switch (sender->data().toInt()) {
+    case 25:
+      nw = w / 4, nh = h / 4;
+      break;
+    case 50:
+      nw = w / 2, nh = h / 2;
+      break;
+    case 75:
+      nw = 3 * w / 4, nh = 3 * h / 4;
+      break;
+    case 150:
+      nw = 3 * w / 2, nh = 3 * h / 2;
+      break;
+    case 200:
+      nw = 2 * w, nh = 2 * h;
+      break;
+    default:
+      break;
+  }
+  // A size of 0 (a tiny picture at 25 % or 50 %) leaves the picture as it is.
+  Bitmap source = FWorkImage;
+  WicScaleImage(source, FWorkImage, 0.0, static_cast<int>(std::min(nw, (long long)INT_MAX)),
+                static_cast<int>(std::min(nh, (long long)INT_MAX)), FScaleOpt);
+  ShowWorkingImage();
+  FSelRect = Rect{};
+  PlaceSelShape();
+}
+
+void TLumivoreForm::ReduceActionExecute(QAction* sender) {
+  if (!sender || FWorkImage.empty()) return;
+  ShowProgress("減色処理中...");
+  PushUndo();
+  // Every reduction starts from the displayed pixels in full colour.
+  switch (sender->data().toInt()) {
+    case -2:
+      FWorkImage = FViewBitmap;
+      WicGrayScale(FWorkImage);
+      break;
+    case 2:
+      if (!ReduceToMono(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
+      break;
+    case 16:
+      if (!ReduceTo16Colours(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
+      break;
+    case 256:
+      if (!ReduceTo256Colours(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
+      break;
+    default:
+      FWorkImage = FViewBitmap;
+      break;
+  }
+  ShowWorkingImage();
+}
+
+void TLumivoreForm::RotateActionExecute(QAction* sender) {
+  if (!sender || FWorkImage.empty()) return;
+  ShowProgress("回転処理中...");
+  PushUndo();
+  const int w = FWorkImage.width(), h = FWorkImage.height();
+  Bitmap turned = FViewBitmap;
+  WicFlipRotate(turned, sender->data().toInt() == 0 ? 1 : 3);
+  if (!IsIndexed(FWorkImage.format())) {
+    FWorkImage = std::move(turned);
+  } else {
+    // A palette picture keeps its storage format and palette.
+    Bitmap kept;
+    if (kept.allocate(h, w, FWorkImage.format())) {
+      kept.setPalette(FWorkImage.palette());
+      if (DrawIntoPalette(turned, kept)) FWorkImage = std::move(kept);
+    }
+  }
+  ShowWorkingImage();
+}
+
+void TLumivoreForm::ReverseActionExecute(QAction* sender) {
+  if (!sender || FWorkImage.empty()) return;
+  PushUndo();
+  WicFlipRotate(FWorkImage, sender->data().toInt() == 0 ? 4 : 5);
+  // Same size: ShowWorkingImage only redraws the view.
+  ShowWorkingImage();
+}
+
+}  // namespace lumivore

@@ -1,0 +1,360 @@
+// Sepia, negative, mosaic and the colour-depth reductions.
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <random>
+#include <set>
+
+#include "TestSupport.h"
+#include "imaging/Filters.h"
+
+#include <jpeglib.h>
+
+namespace lumivore {
+namespace {
+
+Bitmap Filled(int width, int height, Rgb colour, PixelFormat format = PixelFormat::Bgr24) {
+  Bitmap b;
+  b.allocate(width, height, format);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) b.setPixel(x, y, colour);
+  return b;
+}
+
+Bitmap Random(int width, int height, PixelFormat format = PixelFormat::Bgr24, unsigned seed = 7) {
+  std::mt19937 random(seed);
+  Bitmap b;
+  b.allocate(width, height, format);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) b.setPixel(x, y, random() & 0xFFFFFF);
+  return b;
+}
+
+std::set<Rgb> Colours(const Bitmap& b) {
+  std::set<Rgb> out;
+  for (int y = 0; y < b.height(); ++y)
+    for (int x = 0; x < b.width(); ++x) out.insert(b.pixel(x, y));
+  return out;
+}
+
+// ------------------------------------------------------------------ sepia
+
+struct SepiaCase {
+  Rgb in, out;
+};
+
+TEST(Sepia, TonesKnownColoursInBothFullColourFormats) {
+  const SepiaCase cases[] = {
+      {MakeRgb(0, 0, 0), MakeRgb(22, 13, 0)},
+      {MakeRgb(255, 255, 255), MakeRgb(255, 255, 220)},
+      {MakeRgb(128, 128, 128), MakeRgb(150, 141, 93)},
+      // Pure red: Y = 299 * 255 div 1000 = 76.
+      {MakeRgb(255, 0, 0), MakeRgb(98, 89, 41)},
+      // Y = (114 * 10 + 587 * 20 + 299 * 30) div 1000 = 21: blue clamps at 0.
+      {MakeRgb(30, 20, 10), MakeRgb(43, 34, 0)},
+  };
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    for (const SepiaCase& c : cases) {
+      Bitmap b = Filled(3, 2, c.in, format);
+      // Into a new picture: always 24-bit, the source untouched.
+      Bitmap out;
+      ASSERT_TRUE(SepiaTone(b, out));
+      EXPECT_EQ(out.format(), PixelFormat::Bgr24);
+      EXPECT_EQ(Colours(out), std::set<Rgb>{c.out}) << std::hex << c.in;
+      EXPECT_EQ(Colours(b), std::set<Rgb>{c.in});
+      // In place: the format stays.
+      ASSERT_TRUE(SepiaTone(b));
+      EXPECT_EQ(b.format(), format);
+      EXPECT_EQ(Colours(b), std::set<Rgb>{c.out}) << std::hex << c.in;
+    }
+  }
+}
+
+TEST(Sepia, RefusesPaletteAndEmptyPictures) {
+  Bitmap palette = Filled(4, 4, MakeRgb(255, 255, 255));
+  ASSERT_TRUE(palette.convertToIndexed(PixelFormat::Indexed4, StandardPalette16()));
+  const Bitmap before = palette;
+  EXPECT_FALSE(SepiaTone(palette));
+  EXPECT_EQ(palette, before);
+  Bitmap empty;
+  EXPECT_FALSE(SepiaTone(empty));
+}
+
+// --------------------------------------------------------------- negative
+
+TEST(Negative, InvertsEveryChannelAndTwiceGivesThePictureBack) {
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    const Bitmap original = Random(37, 11, format);
+    Bitmap b = original;
+    ASSERT_TRUE(InvertColours(b));
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x)
+        ASSERT_EQ(b.pixel(x, y), ~original.pixel(x, y) & 0xFFFFFFu) << x << "," << y;
+    ASSERT_TRUE(InvertColours(b));
+    EXPECT_EQ(b, original);
+    // Into a new picture: the same pixels and format, the source untouched.
+    Bitmap inverted, expected = original;
+    ASSERT_TRUE(InvertColours(original, inverted));
+    ASSERT_TRUE(InvertColours(expected));
+    EXPECT_EQ(inverted, expected);
+  }
+}
+
+TEST(Negative, PalettePictureKeepsItsPaletteWithInvertedColours) {
+  Bitmap b = Filled(5, 3, MakeRgb(255, 0, 0));
+  b.setPixel(0, 0, MakeRgb(0, 0, 0));
+  b.setPixel(1, 0, MakeRgb(192, 192, 192));
+  ASSERT_TRUE(b.convertToIndexed(PixelFormat::Indexed4, StandardPalette16()));
+  ASSERT_TRUE(InvertColours(b));
+  EXPECT_EQ(b.format(), PixelFormat::Indexed4);
+  EXPECT_EQ(b.palette(), StandardPalette16());
+  EXPECT_EQ(b.pixel(0, 0), MakeRgb(255, 255, 255));
+  // Silver inverts to (63, 63, 63), which is not in the palette: black is
+  // nearer (3 * 63^2) than grey 128 (3 * 65^2).
+  EXPECT_EQ(b.pixel(1, 0), MakeRgb(0, 0, 0));
+  EXPECT_EQ(b.pixel(4, 2), MakeRgb(0, 255, 255));
+}
+
+// ----------------------------------------------------------------- mosaic
+
+// The truncated average of a rectangle of `source`, worked out pixel by pixel.
+Rgb Average(const Bitmap& source, int left, int top, int right, int bottom) {
+  unsigned r = 0, g = 0, b = 0, n = 0;
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x, ++n) {
+      const Rgb c = source.pixel(x, y);
+      r += RedOf(c), g += GreenOf(c), b += BlueOf(c);
+    }
+  return MakeRgb(r / n, g / n, b / n);
+}
+
+struct Block {
+  int left, top, right, bottom;
+};
+
+struct MosaicCase {
+  const char* name;
+  int width, height;
+  Block area;
+  int n;
+  std::vector<Block> blocks;  // every block of the area
+};
+
+class MosaicBlocks : public testing::TestWithParam<MosaicCase> {};
+
+TEST_P(MosaicBlocks, FillsEachBlockWithItsAverageAndLeavesTheRest) {
+  const MosaicCase& c = GetParam();
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    const Bitmap source = Random(c.width, c.height, format, 11);
+    Bitmap b = source;
+    ASSERT_TRUE(Mosaic(b, c.area.left, c.area.top, c.area.right, c.area.bottom, c.n));
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x) {
+        Rgb expected = source.pixel(x, y);
+        for (const Block& k : c.blocks)
+          if (x >= k.left && x < k.right && y >= k.top && y < k.bottom)
+            expected = Average(source, k.left, k.top, k.right, k.bottom);
+        ASSERT_EQ(b.pixel(x, y), expected) << c.name << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+std::vector<Block> Grid(std::vector<int> xs, std::vector<int> ys) {
+  std::vector<Block> out;
+  for (std::size_t j = 0; j + 1 < ys.size(); ++j)
+    for (std::size_t i = 0; i + 1 < xs.size(); ++i) out.push_back({xs[i], ys[j], xs[i + 1], ys[j + 1]});
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Areas, MosaicBlocks,
+    testing::Values(
+        MosaicCase{"size 4 on 10x10", 10, 10, {0, 0, 10, 10}, 4, Grid({0, 4, 8, 10}, {0, 4, 8, 10})},
+        MosaicCase{"size 8 on (5,5)-(15,15)", 20, 20, {5, 5, 15, 15}, 8,
+                   Grid({5, 13, 15}, {5, 13, 15})},
+        MosaicCase{"size 2 on an exact multiple", 8, 6, {0, 0, 8, 6}, 2,
+                   Grid({0, 2, 4, 6, 8}, {0, 2, 4, 6})},
+        MosaicCase{"block larger than the area", 9, 7, {0, 0, 9, 7}, 16, Grid({0, 9}, {0, 7})},
+        MosaicCase{"area beyond the picture is clipped", 12, 12, {6, 6, 40, 40}, 4,
+                   Grid({6, 10, 12}, {6, 10, 12})}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(Mosaic, RefusesABlockSizeBelowOne) {
+  Bitmap b = Random(4, 4);
+  const Bitmap before = b;
+  EXPECT_FALSE(Mosaic(b, 0, 0, 4, 4, 0));
+  EXPECT_EQ(b, before);
+}
+
+// ------------------------------------------------------------- reductions
+
+TEST(Reduce, MonoUsesTheNearerOfBlackAndWhite) {
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    const Bitmap source = Random(67, 13, format, 3);
+    Bitmap b = source;
+    ASSERT_TRUE(ReduceToMono(b, b));
+    ASSERT_EQ(b.format(), PixelFormat::Indexed1);
+    EXPECT_EQ(b.palette(), MonoPalette());
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x)
+        ASSERT_EQ(b.index(x, y), NearestPaletteIndex(MonoPalette(), source.pixel(x, y)));
+  }
+  // Around the boundary r + g + b = 382.5.
+  Bitmap edge = Filled(2, 1, MakeRgb(128, 127, 127));
+  edge.setPixel(1, 0, MakeRgb(128, 128, 127));
+  ASSERT_TRUE(ReduceToMono(edge, edge));
+  EXPECT_EQ(edge.pixel(0, 0), MakeRgb(0, 0, 0));
+  EXPECT_EQ(edge.pixel(1, 0), MakeRgb(255, 255, 255));
+}
+
+TEST(Reduce, SixteenColoursPicksTheNearestStandardColourForEveryColour) {
+  // Random colours, and every colour of a coarse lattice with its neighbours,
+  // so that pixels on both sides of each decision boundary are covered.
+  Bitmap source = Random(1024, 512, PixelFormat::Bgr24, 5);
+  Bitmap lattice;
+  ASSERT_TRUE(lattice.allocate(64 * 3, 64 * 64, PixelFormat::Bgrx32));
+  for (int r = 0; r < 64; ++r)
+    for (int g = 0; g < 64; ++g)
+      for (int b = 0; b < 64; ++b)
+        for (int d = 0; d < 3; ++d) {
+          const int v = std::clamp(4 * r + d - 1, 0, 255);
+          lattice.setPixel(b * 3 + d, r * 64 + g, MakeRgb(v, std::min(4 * g + d, 255), 4 * b + 1));
+        }
+  for (const Bitmap* picture : {&source, &lattice}) {
+    Bitmap b = *picture;
+    ASSERT_TRUE(ReduceTo16Colours(b, b));
+    ASSERT_EQ(b.format(), PixelFormat::Indexed4);
+    EXPECT_EQ(b.palette(), StandardPalette16());
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x)
+        ASSERT_EQ(b.index(x, y), NearestPaletteIndex(StandardPalette16(), picture->pixel(x, y)))
+            << std::hex << picture->pixel(x, y);
+  }
+}
+
+TEST(Reduce, OddWidthsPackTheLastPixels) {
+  for (int width : {1, 7, 9, 15}) {
+    Bitmap b = Filled(width, 2, MakeRgb(255, 255, 255));
+    b.setPixel(width - 1, 1, MakeRgb(255, 0, 0));
+    Bitmap mono = b;
+    ASSERT_TRUE(ReduceToMono(mono, mono));
+    EXPECT_EQ(mono.pixel(width - 1, 0), MakeRgb(255, 255, 255));
+    EXPECT_EQ(mono.pixel(width - 1, 1), MakeRgb(0, 0, 0));
+    ASSERT_TRUE(ReduceTo16Colours(b, b));
+    EXPECT_EQ(b.pixel(width - 1, 0), MakeRgb(255, 255, 255));
+    EXPECT_EQ(b.pixel(width - 1, 1), MakeRgb(255, 0, 0));
+  }
+}
+
+// An independent encode and quantising decode straight through libjpeg.
+struct JpegErrors {
+  jpeg_error_mgr mgr;
+  std::jmp_buf jump;
+};
+
+bool ReferenceReduce256(const Bitmap& source, std::vector<std::uint8_t>& indices,
+                        std::vector<Rgb>& palette) {
+  JpegErrors errors{};
+  jpeg_compress_struct c{};
+  jpeg_decompress_struct d{};
+  unsigned char* file = nullptr;
+  unsigned long size = 0;
+  c.err = d.err = jpeg_std_error(&errors.mgr);
+  errors.mgr.error_exit = [](j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+  };
+  if (setjmp(errors.jump)) {
+    jpeg_destroy_compress(&c);
+    jpeg_destroy_decompress(&d);
+    std::free(file);
+    return false;
+  }
+  jpeg_create_compress(&c);
+  jpeg_mem_dest(&c, &file, &size);
+  c.image_width = source.width();
+  c.image_height = source.height();
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<JSAMPLE> row(3 * source.width());
+  while (c.next_scanline < c.image_height) {
+    for (int x = 0; x < source.width(); ++x) {
+      const Rgb p = source.pixel(x, c.next_scanline);
+      row[3 * x] = RedOf(p), row[3 * x + 1] = GreenOf(p), row[3 * x + 2] = BlueOf(p);
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file, size);
+  jpeg_read_header(&d, TRUE);
+  d.quantize_colors = TRUE;
+  d.desired_number_of_colors = 236;
+  jpeg_start_decompress(&d);
+  indices.resize(std::size_t(d.output_width) * d.output_height);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW r = indices.data() + std::size_t(d.output_scanline) * d.output_width;
+    jpeg_read_scanlines(&d, &r, 1);
+  }
+  for (int i = 0; i < d.actual_number_of_colors; ++i)
+    palette.push_back(MakeRgb(d.colormap[0][i], d.colormap[1][i], d.colormap[2][i]));
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  std::free(file);
+  return true;
+}
+
+TEST(Reduce, TwoHundredFiftySixColoursMatchesADirectLibjpegRoundTrip) {
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    const Bitmap source = test::MakePattern(173, 91, format);
+    Bitmap out;
+    ASSERT_TRUE(ReduceTo256Colours(source, out));
+    ASSERT_EQ(out.format(), PixelFormat::Indexed8);
+    ASSERT_EQ(out.width(), 173);
+    ASSERT_EQ(out.height(), 91);
+    EXPECT_LE(out.palette().size(), 236u);
+    EXPECT_GT(Colours(out).size(), 16u);
+    std::vector<std::uint8_t> indices;
+    std::vector<Rgb> palette;
+    ASSERT_TRUE(ReferenceReduce256(source, indices, palette));
+    EXPECT_EQ(out.palette(), palette);
+    for (int y = 0; y < out.height(); ++y)
+      for (int x = 0; x < out.width(); ++x)
+        ASSERT_EQ(out.index(x, y), indices[std::size_t(y) * out.width() + x]) << x << "," << y;
+  }
+}
+
+TEST(Reduce, TwoHundredFiftySixColoursRefusesPaletteAndEmptySources) {
+  Bitmap palette = Filled(4, 4, MakeRgb(1, 2, 3));
+  ASSERT_TRUE(ReduceToMono(palette, palette));
+  Bitmap out = Filled(2, 2, MakeRgb(9, 9, 9));
+  const Bitmap before = out;
+  EXPECT_FALSE(ReduceTo256Colours(palette, out));
+  EXPECT_FALSE(ReduceTo256Colours(Bitmap(), out));
+  EXPECT_EQ(out, before);
+}
+
+TEST(DrawIntoPalette, MapsEachColourToTheNearestEntry) {
+  Bitmap target = Filled(3, 1, 0);
+  ASSERT_TRUE(target.convertToIndexed(PixelFormat::Indexed4, StandardPalette16()));
+  Bitmap source = Filled(3, 1, MakeRgb(250, 10, 5));
+  source.setPixel(1, 0, MakeRgb(100, 100, 100));
+  source.setPixel(2, 0, MakeRgb(200, 190, 180));
+  ASSERT_TRUE(DrawIntoPalette(source, target));
+  EXPECT_EQ(target.format(), PixelFormat::Indexed4);
+  EXPECT_EQ(target.pixel(0, 0), MakeRgb(255, 0, 0));
+  EXPECT_EQ(target.pixel(1, 0), MakeRgb(128, 128, 128));
+  EXPECT_EQ(target.pixel(2, 0), MakeRgb(192, 192, 192));
+  Bitmap wrongSize = Filled(2, 1, 0);
+  EXPECT_FALSE(DrawIntoPalette(wrongSize, target));
+}
+
+}  // namespace
+}  // namespace lumivore
