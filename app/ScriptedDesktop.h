@@ -3,6 +3,7 @@
 // the keys held down; and logs of everything the program did to the desktop.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -98,7 +99,12 @@ class ScriptedDesktop final : public Platform {
   bool setClipboardImage(const Bitmap& image) override;
   std::vector<Bitmap> fileIcons(const std::string& file) override;
   std::optional<Bitmap> shellIcon(const std::string& file) override;
-  void sleep(int ms) override { sleeps.push_back(ms); }
+  void sleep(int ms) override {
+    sleeps.push_back(ms);
+    if (whileSleeping) whileSleeping(ms);
+  }
+  // Called during every pause, to look at the program while it waits.
+  std::function<void(int)> whileSleeping;
 
   // --- Hand-off ------------------------------------------------------------
   // Everything done to windows, keys, programs and the clipboard, in order

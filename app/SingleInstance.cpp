@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,28 +13,59 @@ namespace lumivore {
 
 namespace {
 
-std::string LockFolder() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) return runtime;
-  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) return tmp;
-  return "/tmp";
-}
-
-// A display name made safe for a file name (":0.0" -> "_0.0").
-std::string SafeDisplay(const std::string& display) {
-  std::string out;
-  for (char c : display) out += (c == '/' || c == ':') ? '_' : c;
-  return out;
+// Opens the user's marker folder, creating it private (0700). A folder that
+// someone else owns, that others may write into, or a link in its place is
+// refused: -1.
+int OpenFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_uid != getuid() || (st.st_mode & 077) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
 
+std::string SingleInstance::DisplayKey(const std::string& display) {
+  char* host = nullptr;
+  int number = 0;
+  if (display.empty() || !xcb_parse_display(display.c_str(), &host, &number, nullptr)) return {};
+  std::string h = host ? host : "";
+  std::free(host);
+  char self[256] = {};
+  gethostname(self, sizeof self - 1);
+  // Every way of reaching a server on this machine is the same desktop.
+  if (h.empty() || h == "unix" || h == "localhost" || h == "127.0.0.1" || h == "::1" ||
+      h == self) {
+    h = "local";
+  }
+  return h + ":" + std::to_string(number);
+}
+
+std::string SingleInstance::Folder() { return "/tmp/lumivore-" + std::to_string(getuid()); }
+
 SingleInstance::SingleInstance(const std::string& name, const std::string& display) {
-  path_ = LockFolder() + "/" + name + "-" + std::to_string(getuid()) + SafeDisplay(display);
+  std::string key = DisplayKey(display);
+  for (char& c : key) {
+    if (c == '/') c = '_';  // a file name, whatever the host part holds
+  }
+  const std::string file = name + "-" + key;
+  path_ = Folder() + "/" + file;
+  const int folder = OpenFolder(Folder());
+  if (folder < 0) {
+    // No safe place for the marker: run as the first copy.
+    acquired_ = true;
+    return;
+  }
   // O_CLOEXEC: a program Lumivore starts must not inherit the lock and keep
-  // it after Lumivore ends. O_NOFOLLOW: never open a link planted in /tmp.
-  fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // it after Lumivore ends. O_NOFOLLOW: never open a link.
+  fd_ = openat(folder, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  close(folder);
   if (fd_ < 0) {
-    // The marker cannot be made at all: run as the first copy.
     acquired_ = true;
     return;
   }

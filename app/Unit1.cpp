@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -96,6 +97,10 @@ TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
       location_(LocateSettings(exePath.toStdString())) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");
+  // The hints show whenever the pointer rests on a control. Qt shows them
+  // only in the active window by default, and after a capture has hidden
+  // and shown the window again it no longer counts as active.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   setFont(UiFont("ＭＳ Ｐゴシック", 12));
   BuildLayout();
   BuildActions();
@@ -284,6 +289,12 @@ const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
 
 QString TLumivoreForm::iniFileName() const { return QString::fromStdString(location_.iniFile); }
 
+void TLumivoreForm::PlaySettingSound(const QString& file) {
+  if (file.isEmpty()) return;
+  const std::string name = file.toStdString();
+  platform_.playSound(name.front() == '/' ? name : location_.folder + "/" + name);
+}
+
 void TLumivoreForm::FormCreate() {
   FVersion = GetAppVersion();
   FWorkImage.clear();
@@ -385,8 +396,25 @@ void TLumivoreForm::changeEvent(QEvent* e) {
   }
 }
 
+QRect TLumivoreForm::NormalBounds() const {
+  const QRect qt = normalGeometry();
+  return qt == geometry() && normalSeen_.isValid() ? normalSeen_ : qt;
+}
+
 bool TLumivoreForm::event(QEvent* e) {
   if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
+  // Some window managers (fluxbox) let other programs size a window below
+  // its minimum: the window keeps its minimum width itself.
+  if (e->type() == QEvent::Resize && width() < minimumWidth() && windowState() == Qt::WindowNoState)
+    resize(minimumWidth(), height());
+  if ((e->type() == QEvent::Move || e->type() == QEvent::Resize) &&
+      !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) &&
+      screen()) {
+    const QRect available = screen()->availableGeometry();
+    const QRect outer = frameGeometry();
+    if (outer.width() < available.width() && outer.height() < available.height())
+      normalSeen_ = geometry();
+  }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   // The stamp's pointer confinement never outlives the window's turn in
   // front; the stamp's own menu closing is no such end.

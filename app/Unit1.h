@@ -318,6 +318,10 @@ class TLumivoreForm : public QWidget {
   Platform& platform() { return platform_; }
   // The settings file's full path.
   QString iniFileName() const;
+  // Plays a sound setting in the background; nothing when it is empty. A
+  // relative name (the options dialog keeps files of the settings folder so)
+  // is found in the settings folder, as at start-up.
+  void PlaySettingSound(const QString& file);
   // The outer bounds the window was given at its first show.
   QRect requestedOuter() const {
     return QRect(wantedOuter_.left, wantedOuter_.top, wantedOuter_.width(), wantedOuter_.height());
@@ -357,6 +361,10 @@ class TLumivoreForm : public QWidget {
   bool WriteAllSettings();
   void ApplyWindowClass();
   void PutPointerOnCaptureTool();
+  // The pointer in capture mode: the wand over every window, and every
+  // button event reported to the capture tool; and back to normal.
+  void TakeCapturePointer();
+  void ReleaseCapturePointer();
   // Gives the window the outer (frame) bounds Lumivore wants; re-applied
   // once the window manager's frame is known.
   void ApplyOuterBounds();
@@ -371,6 +379,15 @@ class TLumivoreForm : public QWidget {
   // The frame of the window in its normal state: a maximised window's frame
   // differs, and the normal bounds are saved with the normal frame.
   QMargins normalMargins_;
+  // The bounds the window last had in the normal state. Some window managers
+  // (xfwm4, fluxbox) announce a maximised window's new geometry, in one or
+  // more steps, before its maximised state, and Qt then takes the maximised
+  // bounds for the normal ones. Bounds that fill the screen's available width
+  // or height are such steps, and are not recorded here.
+  QRect normalSeen_;
+  // The normal bounds once the window is maximised: Qt's, or normalSeen_ when
+  // Qt took the maximised bounds.
+  QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.
   bool normalBoundsPending_ = false;

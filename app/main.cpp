@@ -44,12 +44,21 @@ class TApplication : public QApplication {
   }
 };
 
+// The desktop Lumivore works on: the X server of $DISPLAY, or nullptr after
+// one line on stderr saying why not. The scripted desktop held in memory is
+// only for tests, which ask for it with LUMIVORE_PLATFORM=scripted.
 std::unique_ptr<Platform> MakePlatform() {
-  // LUMIVORE_PLATFORM=scripted runs on an empty desktop held in memory.
   if (qEnvironmentVariable("LUMIVORE_PLATFORM") == "scripted")
     return std::make_unique<ScriptedDesktop>();
   if (auto x11 = X11Platform::Connect()) return x11;
-  return std::make_unique<ScriptedDesktop>();
+  const QByteArray display = qgetenv("DISPLAY");
+  if (display.isEmpty()) {
+    std::fprintf(stderr, "lumivore: needs an X11 display, and DISPLAY is not set\n");
+  } else {
+    std::fprintf(stderr, "lumivore: needs an X11 display, and DISPLAY=%s cannot be opened\n",
+                 display.constData());
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -68,16 +77,20 @@ int main(int argc, char** argv) {
   qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   qunsetenv("QT_SCALE_FACTOR");
   qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  // The windows must live on the X server the platform layer talks to, also
+  // in a Wayland session (through XWayland), unless the user chose otherwise.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
 
+  std::unique_ptr<Platform> platform = MakePlatform();
+  if (!platform) return 1;
   SingleInstance marker("Lumivore_is_running", qEnvironmentVariable("DISPLAY").toStdString());
   if (!marker.acquired()) {
-    if (auto x11 = X11Platform::Connect()) ActivateRunningCopy(*x11);
+    ActivateRunningCopy(*platform);
     return -1;
   }
 
   TApplication app(argc, argv);
   QApplication::setApplicationName("Lumivore");
-  std::unique_ptr<Platform> platform = MakePlatform();
   try {
     TLumivoreForm form(*platform, QString::fromStdString(ExecutablePath()));
     form.show();

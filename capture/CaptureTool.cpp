@@ -35,13 +35,22 @@ void TLumivoreForm::CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModi
   FWorkImage.clear();
   FSelRect = Rect{};
   PlaceSelShape();
+  TakeCapturePointer();
+  CapToolImg->setPixmap(MrkImageList.value(kBlank));
+  CapToolImg->repaint();
+  FCapturing = true;
+}
+
+void TLumivoreForm::TakeCapturePointer() {
   // The wand is the pointer over every window until the release, and the
   // release is reported here wherever it happens.
   QApplication::setOverrideCursor(captureCursor());
   CapToolImg->grabMouse(captureCursor());
-  CapToolImg->setPixmap(MrkImageList.value(kBlank));
-  CapToolImg->repaint();
-  FCapturing = true;
+}
+
+void TLumivoreForm::ReleaseCapturePointer() {
+  if (QWidget::mouseGrabber() == CapToolImg) CapToolImg->releaseMouse();
+  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
 }
 
 void TLumivoreForm::Timer1Timer() {
@@ -56,7 +65,7 @@ void TLumivoreForm::Timer1Timer() {
   if (wnd != FTargetWnd) {
     FTargetWnd = wnd;
     GrabWindowImage(wnd);
-    if (!FChgSound.isEmpty()) platform_.playSound(FChgSound.toStdString());
+    PlaySettingSound(FChgSound);
   }
   if (FColValFmt < 1) return;
   const Rgb pixel = platform_.screenPixel(pos).value_or(0);
@@ -68,13 +77,24 @@ void TLumivoreForm::Timer1Timer() {
 
 void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint) {
   if (!FCapturing) return;
-  if ((shift & Qt::ControlModifier) && FCaptureWait > 0) {
+  const bool delayed = (shift & Qt::ControlModifier) && FCaptureWait > 0;
+  if (delayed) {
+    // The delay is there for the user to open a menu or a tooltip in the
+    // target program: the pointer is theirs again, with its own shapes, and
+    // only the stopwatch tells that a capture is coming. The ungrab and the
+    // picture must reach the server before the program stops to wait.
+    ReleaseCapturePointer();
     CapToolImg->setPixmap(MrkImageList.value(kStopwatch));
     CapToolImg->repaint();
+    platform_.sync();
     platform_.sleep(FCaptureWait);
   }
   FTargetWnd = platform_.windowFromPoint(platform_.cursorPos());
-  if (button != Qt::LeftButton) return;
+  if (button != Qt::LeftButton) {
+    // Capture mode goes on: the left button's release must still come here.
+    if (delayed) TakeCapturePointer();
+    return;
+  }
 
   // Hide unless the target lies wholly inside the main window.
   const Rect target = platform_.windowRect(FTargetWnd).value_or(Rect{});
@@ -94,14 +114,13 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
   FSelRect = Rect{};
   PlaceSelShape();
   FCapturing = false;
-  CapToolImg->releaseMouse();
-  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  ReleaseCapturePointer();
   CapToolImg->setPixmap(MrkImageList.value(kWand));
   CapToolImg->repaint();
   const QPoint back =
       ToolPanel->mapToGlobal(QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2));
   platform_.setCursorPos(Point{back.x(), back.y()});
-  if (!FCapSound.isEmpty()) platform_.playSound(FCapSound.toStdString());
+  PlaySettingSound(FCapSound);
 }
 
 }  // namespace lumivore

@@ -36,7 +36,7 @@ void TLumivoreForm::WMDropFiles(const std::vector<std::string>& files) {
     if (!success) success = ShowFileIcons(name);
     if (success) {
       ShowWorkingImage();
-      if (!FCapSound.isEmpty()) platform_.playSound(FCapSound.toStdString());
+      PlaySettingSound(FCapSound);
     }
     PlaceSelShape();
   }

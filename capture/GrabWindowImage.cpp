@@ -21,14 +21,15 @@ void Fill(Bitmap& b, Rgb colour) {
 
 void TLumivoreForm::GrabWindowImage(WindowId wnd) {
   if (!wnd) return;
-  // A window that vanished since it was found changes nothing.
-  const std::optional<Rect> found = platform_.windowRect(wnd);
-  if (!found) return;
   ClsNamEdit->setText(QString::fromStdString(platform_.className(wnd)).left(kMaxTextLength));
   WndTxtEdit->setText(QString::fromStdString(platform_.windowText(wnd)).left(kMaxTextLength));
   const Rgb background = RgbFromColorRef(FImgBgColor);
   Fill(FViewBitmap, background);
   Image1->update();
+  // A window that vanished since it was found has no name, text or area any
+  // more: the rows and the view show just that, as for a window with no area.
+  const std::optional<Rect> found = platform_.windowRect(wnd);
+  if (!found) return;
 
   Rect r = *found;
   if (platform_.monitorCount() == 1) {

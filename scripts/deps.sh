@@ -28,6 +28,8 @@ test_packages=(
   python3 python3-pytest python3-pytest-timeout
   # the real clients and witnesses the end-to-end tests drive
   x11-apps x11-xserver-utils wmctrl xclip
+  # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
+  xfwm4 fluxbox i3-wm dbus-daemon
   # the validators of the installed desktop entry, metainfo and man page
   desktop-file-utils appstream man-db groff-base
 )

@@ -6,7 +6,6 @@
 
 #include <QGuiApplication>
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -34,26 +33,6 @@ std::string Latin1ToUtf8(const char* s, int len) {
     }
   }
   return out;
-}
-
-// Whether the screen's pixels are 32-bit words 0x00RRGGBB stored with the
-// least significant byte first, the layout Bitmap's Bgrx32 shares.
-bool IsRgb32(const xcb_setup_t* setup, const xcb_screen_t* screen) {
-  if constexpr (std::endian::native != std::endian::little) return false;
-  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
-  bool bpp32 = false;
-  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
-    if (f.data->depth == screen->root_depth) bpp32 = f.data->bits_per_pixel == 32;
-  }
-  for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
-    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
-      if (v.data->visual_id == screen->root_visual) {
-        return bpp32 && v.data->red_mask == 0xFF0000 && v.data->green_mask == 0xFF00 &&
-               v.data->blue_mask == 0xFF;
-      }
-    }
-  }
-  return false;
 }
 
 // Waits for a request that fails when its window vanished meanwhile, which
@@ -84,13 +63,14 @@ X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int scree
     : conn_(conn), screen_(screen), root_(screen->root), screenNumber_(screenNumber) {
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
   ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
-  rootIsRgb32_ = IsRgb32(xcb_get_setup(conn_), screen_);
+  layout_ = PixelLayout::OfRoot(xcb_get_setup(conn_), screen_);
   shm_ = std::make_unique<ShmImage>(conn_);
 }
 
 X11Platform::~X11Platform() {
   releaseSpareKeycodes(true);
   shm_.reset();
+  closeXlib();
   if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
   xcb_disconnect(conn_);
 }
@@ -312,10 +292,14 @@ std::string X11Platform::windowText(WindowId w) {
   if (!xcb_icccm_get_wm_name_reply(conn_, xcb_icccm_get_wm_name(conn_, w), &prop, DropError())) {
     return {};
   }
-  // STRING is Latin-1; COMPOUND_TEXT of plain titles is Latin-1 too.
-  std::string result = prop.encoding == atom("UTF8_STRING")
-                           ? std::string(prop.name, prop.name_len)
-                           : Latin1ToUtf8(prop.name, prop.name_len);
+  // STRING is Latin-1, and so is anything that cannot be decoded otherwise.
+  std::optional<std::string> decoded;
+  if (prop.encoding == atom("UTF8_STRING")) {
+    decoded = std::string(prop.name, prop.name_len);
+  } else if (prop.encoding == atom("COMPOUND_TEXT")) {
+    decoded = decodeCompoundText(prop.name, prop.name_len);
+  }
+  std::string result = decoded ? *decoded : Latin1ToUtf8(prop.name, prop.name_len);
   xcb_icccm_get_text_property_reply_wipe(&prop);
   return result;
 }
@@ -377,28 +361,42 @@ bool X11Platform::isIconic(WindowId w) {
 }
 
 WindowId X11Platform::findWindowByClass(const std::string& cls) {
-  // Look at the root's children and one level below them (a frame's client),
-  // so the search works with and without a window manager.
-  auto tree =
-      Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, root_));
-  if (!tree) return 0;
-  const xcb_window_t* top = xcb_query_tree_children(tree.get());
-  const int n = xcb_query_tree_children_length(tree.get());
   auto matches = [&](xcb_window_t w) {
     if (className(w) != cls) return false;
     auto attrs = Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply,
                                                           xcb_get_window_attributes(conn_, w));
     return attrs && (attrs->map_state == XCB_MAP_STATE_VIEWABLE || hasWmState(w));
   };
-  for (int i = n - 1; i >= 0; --i) {
-    if (matches(top[i])) return top[i];
-    auto sub =
-        Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, top[i]));
-    if (!sub) continue;
-    const xcb_window_t* kids = xcb_query_tree_children(sub.get());
-    for (int k = xcb_query_tree_children_length(sub.get()) - 1; k >= 0; --k) {
-      if (matches(kids[k])) return kids[k];
+  // A window manager's client list names every client (minimised ones too),
+  // however deep its frames nest them.
+  if (ewmhReady_ && hasWindowManager()) {
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, screenNumber_),
+                                       &list, DropError())) {
+      const std::vector<xcb_window_t> clients(list.windows, list.windows + list.windows_len);
+      xcb_ewmh_get_windows_reply_wipe(&list);
+      for (xcb_window_t c : clients) {
+        if (matches(c)) return c;
+      }
     }
+  }
+  // Otherwise (and for a window not managed yet) walk down from the root,
+  // topmost first, through windows that are not clients themselves: frames
+  // and their wrappers, to any depth a window manager may use.
+  std::vector<xcb_window_t> level{root_};
+  for (int depth = 0; depth < 8 && !level.empty(); ++depth) {
+    std::vector<xcb_window_t> next;
+    for (xcb_window_t parent : level) {
+      auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply,
+                                                xcb_query_tree(conn_, parent));
+      if (!tree) continue;
+      const xcb_window_t* children = xcb_query_tree_children(tree.get());
+      for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i) {
+        if (matches(children[i])) return children[i];
+        if (!hasWmState(children[i])) next.push_back(children[i]);
+      }
+    }
+    level = std::move(next);
   }
   return 0;
 }

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "app/Platform.h"
+#include "app/x11/X11Pixels.h"
+
+struct _XDisplay;
 
 namespace lumivore {
 
@@ -86,6 +89,9 @@ class X11Platform final : public Platform {
   // or the window manager itself changed since the last look, or when
   // forced; true when it did.
   bool updateClientMap(std::vector<xcb_window_t> clients, xcb_window_t wmCheck, bool force);
+  // COMPOUND_TEXT as UTF-8 (X11Text.cpp), nullopt when it cannot be decoded.
+  std::optional<std::string> decodeCompoundText(const char* data, int length);
+  void closeXlib();
   // Copies the on-screen part `visible` of `r` into `out`; the rest is black.
   bool copyRootImage(const Rect& r, const Rect& visible, Bitmap& out);
 
@@ -103,11 +109,12 @@ class X11Platform final : public Platform {
   std::vector<xcb_window_t> mappedClients_;
   xcb_window_t mappedWmCheck_ = 0;
 
-  // The root's pixels are 32-bit little-endian 0x00RRGGBB; other layouts
-  // (16-bit or 10-bit screens) are not read.
-  bool rootIsRgb32_ = false;
+  // How the root's pixels are stored; nullopt for a screen without
+  // TrueColor, whose pixels are not read.
+  std::optional<PixelLayout> layout_;
   std::unique_ptr<ShmImage> shm_;
   std::unique_ptr<CanberraSound> sound_;
+  _XDisplay* xlib_ = nullptr;  // only for decoding text, opened when first needed
 
   // Pointer confinement (X11Input.cpp): the four XFixes barriers around the
   // rectangle while it lasts; whether the server offers barriers at all.

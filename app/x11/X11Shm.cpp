@@ -64,9 +64,9 @@ bool ShmImage::reserve(std::size_t bytes) {
   return true;
 }
 
-const std::uint8_t* ShmImage::grab(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r) {
+const std::uint8_t* ShmImage::grab(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r,
+                                   std::size_t bytes) {
   if (!usable_ || r.isEmpty()) return nullptr;
-  const std::size_t bytes = std::size_t(r.width()) * std::size_t(r.height()) * 4;
   if (!reserve(bytes)) return nullptr;
   auto reply = Fetch<xcb_shm_get_image_reply_t>(
       conn_, xcb_shm_get_image_reply,

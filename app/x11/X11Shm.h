@@ -25,10 +25,11 @@ class ShmImage {
   // images over the socket.
   bool usable() const { return usable_; }
 
-  // Reads `r` of a drawable of the given depth as a 32-bit image into the
-  // segment. Returns the pixels (rows of r.width() * 4 bytes, valid until the
-  // next call) or nullptr when the read failed.
-  const std::uint8_t* grab(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r);
+  // Reads `r` of a drawable of the given depth as a Z-pixmap image of
+  // `bytes` bytes into the segment. Returns the pixels (valid until the next
+  // call) or nullptr when the read failed.
+  const std::uint8_t* grab(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r,
+                           std::size_t bytes);
 
  private:
   // Makes the segment at least `bytes` large.

@@ -1,10 +1,11 @@
 """End to end: the capture gesture with real pointer events, checked against the
 screen as another tool reads it."""
+import re
 import time
 
 import pytest
 
-from conftest import stop_group, wait_until
+from conftest import WM, Desktop, not_under, stop_group, wait_until
 
 VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
 
@@ -19,9 +20,9 @@ def pixel(shot, x, y):
     return tuple(crop(shot, x, y, 1, 1))
 
 
-def drag_wand_to(desktop, app_win, target):
+def drag_wand_to(desktop, app_win, target, release=True):
     """Presses on the capture tool (where Lumivore put the pointer), drags to
-    `target` in steps and releases there."""
+    `target` in steps and (unless told not to) releases there."""
     time.sleep(1.2)  # the frame correction after mapping moves the pointer once more
     desktop.x("xdotool", "mousedown", "1")
     x0, y0 = desktop.pointer()
@@ -30,8 +31,9 @@ def drag_wand_to(desktop, app_win, target):
                   str(y0 + (target[1] - y0) * step // 8))
         time.sleep(0.05)
     time.sleep(0.4)  # a few timer ticks over the target
-    desktop.x("xdotool", "mouseup", "1")
-    time.sleep(1.0)
+    if release:
+        desktop.x("xdotool", "mouseup", "1")
+        time.sleep(1.0)
 
 
 def start_client(desktop, cmd, cls):
@@ -43,11 +45,28 @@ def start_client(desktop, cmd, cls):
     return fresh.pop()
 
 
-def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_desktop,
+@pytest.fixture(scope="module")
+def managed16_desktop(tmp_path_factory):
+    """A 16-bit screen (5-6-5 TrueColor) with the window manager of this round."""
+    desktop = Desktop(WM, tmp_path_factory.mktemp(WM + "-16bit"), depth=16)
+    yield desktop
+    desktop.stop()
+
+
+@pytest.fixture(params=[24, 16], ids=["24bit", "16bit"])
+def capture_desktop(request):
+    return request.getfixturevalue("managed_desktop" if request.param == 24
+                                   else "managed16_desktop")
+
+
+@not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
+                        "it inside Lumivore's view")
+def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(capture_desktop,
                                                                          new_copy):
-    desktop = openbox_desktop
+    desktop = capture_desktop
+    # Yellow, which a grab that misreads the screen's pixels turns black.
     term = start_client(desktop, ["xterm", "-class", "XTermCapture", "-title", "capture me",
-                                  "-geometry", "50x8+40+40", "-e", "sh", "-c",
+                                  "-bg", "yellow", "-geometry", "50x8+40+40", "-e", "sh", "-c",
                                   "printf 'Lumivore end to end\\033[?25l'; sleep 120"], "XTermCapture")
     desktop.x("xdotool", "mousemove", "1500", "900")
     left, top, width, height = desktop.outer_geometry(term)
@@ -78,8 +97,10 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(openbox_
     assert desktop.pointer() == (cx + 119, cy + 21)
 
 
-def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+@not_under("i3", reason="i3 tiles the target over the whole screen, and the test needs all of "
+                        "it inside Lumivore's view")
+def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_copy):
+    desktop = managed_desktop
     eyes = start_client(desktop, ["xeyes", "-geometry", "150x100+60+400"], "XEyes")
     left, top, width, height = desktop.outer_geometry(eyes)
     frame_left, _, frame_top, _ = desktop.frame_extents(eyes)
@@ -124,3 +145,97 @@ def test_shaped_window_comes_out_on_the_background_colour(openbox_desktop, new_c
         if shown != red:
             kept.add(shown)
     assert len(kept) >= 2, "the eyes lost their pattern"
+
+
+def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_desktop,
+                                                                        new_copy):
+    desktop = managed_desktop
+    log = desktop.workdir / "xev.log"
+    log.unlink(missing_ok=True)
+    # xev sets no class: it is found by its title.
+    desktop.spawn(["stdbuf", "-oL", "xev", "-event", "button", "-geometry", "300x200+700+100"],
+                  "xev.log")
+    found = wait_until(lambda: desktop.search("--name", "^Event Tester$"), 10)
+    assert found, "xev did not show a window"
+    xev = found[0]
+    time.sleep(0.5)  # placed by the window manager
+    left, top, width, height = desktop.outer_geometry(xev)
+
+    app = new_copy(desktop)
+    app.write_ini("[General]\nWinLeft=100\nWinTop=500\n[Option]\nCaptureWait=3000\n")
+    app.start()
+    win = app.wait_window()
+    drag_wand_to(desktop, win, (left + width // 2, top + height // 2), release=False)
+    aim = desktop.pointer()
+    presses = lambda: log.read_text().count("ButtonPress") if log.exists() else 0
+    desktop.x("xdotool", "keydown", "ctrl")
+    try:
+        desktop.x("xdotool", "mouseup", "1")
+        started = time.monotonic()
+
+        # During the delay a click reaches the program under the pointer.
+        def click_seen():
+            desktop.x("xdotool", "click", "1")
+            return presses() > 0
+
+        assert wait_until(click_seen, 2.0, interval=0.2), "no click reached xev"
+        assert time.monotonic() - started < 3.0
+        # ... and Lumivore has not captured yet: the pointer stays where it was.
+        assert desktop.pointer() == aim
+    finally:
+        desktop.x("xdotool", "keyup", "ctrl")
+    # Then the capture: the target's name in the class-name row is not
+    # readable from outside, but the pointer goes back beside the tool bar.
+    cx, cy, _, _ = desktop.client_geometry(win)
+    assert wait_until(lambda: desktop.pointer() == (cx + 119, cy + 21), 5)
+
+
+def hint_shows(desktop, point):
+    """Rests the pointer on `point`, coming from elsewhere, and tells whether one of
+    Lumivore's hint windows is shown within a few seconds (trying twice)."""
+
+    def shown():
+        tree = desktop.x("xwininfo", "-root", "-children")
+        hints = re.findall(r'^\s+(0x[0-9a-f]+) .*\("lumivore" "Lumivore"\)', tree, re.M)
+        return any(desktop.map_state(int(w, 16)) == "IsViewable" for w in hints)
+
+    for _ in range(2):
+        desktop.x("xdotool", "mousemove", "1600", "1000")
+        time.sleep(0.3)
+        for step in range(3):
+            desktop.x("xdotool", "mousemove", str(point[0] - 2 + step), str(point[1] - 2 + step))
+            time.sleep(0.05)
+        if wait_until(shown, 4):
+            return True
+    return False
+
+
+def settled_client(desktop, win):
+    """The client geometry of `win` once the window manager stopped moving it."""
+    seen = [desktop.client_geometry(win)]
+
+    def still():
+        time.sleep(0.2)
+        seen.append(desktop.client_geometry(win))
+        return seen[-1] == seen[-2]
+
+    wait_until(still, 5)
+    return seen[-1]
+
+
+def test_capture_tool_hint_shows_again_after_a_capture(managed_desktop, new_copy):
+    desktop = managed_desktop
+    term = start_client(desktop, ["xterm", "-class", "XTermHint", "-geometry", "40x8+60+60"],
+                        "XTermHint")
+    left, top, width, height = desktop.outer_geometry(term)
+    app = new_copy(desktop)
+    app.write_ini("[General]\nWinLeft=900\nWinTop=300\n")
+    app.start()
+    win = app.wait_window()
+    cx, cy, cw, _ = settled_client(desktop, win)
+    tool = (cx + cw - 21, cy + 21)
+    assert hint_shows(desktop, tool), "no hint even before a capture"
+    desktop.x("xdotool", "mousemove", *map(str, tool))
+    drag_wand_to(desktop, win, (left + width // 2, top + height // 2))
+    assert desktop.pointer() == (cx + 119, cy + 21), "the capture did not end"
+    assert hint_shows(desktop, tool)

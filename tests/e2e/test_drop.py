@@ -47,11 +47,11 @@ def crop(shot, x, y, w, h):
 
 
 @pytest.fixture
-def drag_source(openbox_desktop, tmp_path):
+def drag_source(managed_desktop, tmp_path):
     """Starts the drag source offering `paths`; returns a reader of its reports."""
     if not DRAG_SOURCE or not os.access(DRAG_SOURCE, os.X_OK):
         pytest.fail("DRAG_SOURCE must name the built drag_source program")
-    desktop = openbox_desktop
+    desktop = managed_desktop
     running = []
 
     def start(paths):
@@ -117,9 +117,9 @@ def start_lumivore(desktop, new_copy, data_dir=None):
     return app, proc, win
 
 
-def test_a_dragged_image_and_icon_file_become_the_picture(openbox_desktop, new_copy, drag_source,
+def test_a_dragged_image_and_icon_file_become_the_picture(managed_desktop, new_copy, drag_source,
                                                           tmp_path):
-    desktop = openbox_desktop
+    desktop = managed_desktop
     quadrant = lambda x, y: ((250, 20, 20) if x < 20 else (20, 20, 250)) if y < 15 else (
         (240, 240, 40) if x < 20 else (40, 200, 90))
     image = tmp_path / "写真 1%.png"
@@ -147,9 +147,9 @@ def test_a_dragged_image_and_icon_file_become_the_picture(openbox_desktop, new_c
     assert crop(shot, cx + 32, cy + VIEW_TOP, 1, 1) != bytes((200, 30, 160))
 
 
-def test_launchers_and_other_files_show_the_icon_themes_icons(openbox_desktop, new_copy,
+def test_launchers_and_other_files_show_the_icon_themes_icons(managed_desktop, new_copy,
                                                               drag_source, tmp_path):
-    desktop = openbox_desktop
+    desktop = managed_desktop
     # A theme of our own under the name every lookup falls back to.
     theme = tmp_path / "share" / "icons" / "hicolor"
     (theme / "32x32" / "apps").mkdir(parents=True)
@@ -178,8 +178,8 @@ def test_launchers_and_other_files_show_the_icon_themes_icons(openbox_desktop, n
                           10), f"the icon of {path.name} is not shown"
 
 
-def test_options_dialog_from_the_menu_by_keyboard_stores_the_value(openbox_desktop, new_copy):
-    desktop = openbox_desktop
+def test_options_dialog_from_the_menu_by_keyboard_stores_the_value(managed_desktop, new_copy):
+    desktop = managed_desktop
     app, proc, win = start_lumivore(desktop, new_copy)
     cx, cy, _, _ = desktop.client_geometry(win)
     desktop.x("xdotool", "mousemove", str(cx + MENU_BUTTON_CENTRE[0]),

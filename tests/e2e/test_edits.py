@@ -85,10 +85,10 @@ def start_client(desktop, cmd, cls):
 
 
 @pytest.fixture
-def captured(openbox_desktop, new_copy):
+def captured(managed_desktop, new_copy):
     """Lumivore holding the picture of a coloured window: (desktop, window, checked
     area of the picture, its pixels, the captured window)."""
-    desktop = openbox_desktop
+    desktop = managed_desktop
     logo = start_client(desktop, ["xlogo", "-fg", "#d02010", "-bg", "#30a0e0",
                                   "-geometry", "300x260+900+300"], "XLogo")
     app = new_copy(desktop)

@@ -194,8 +194,8 @@ def drag_title_bar(desktop, win, dx, dy):
 
 
 def test_InstalledCopy_ReadOnlyProgramFolder_KeepsThePlacementInTheUserConfigFolder(
-        openbox_desktop, root):
-    desktop = openbox_desktop
+        managed_desktop, root):
+    desktop = managed_desktop
     base = Path(tempfile.mkdtemp(prefix="lumivore-user-"))
     os.chmod(base, 0o755)
     app = InstalledRun(desktop, root, base)

@@ -7,6 +7,8 @@ import time
 
 import pytest
 
+from conftest import WM, start_window_manager, stop_group
+
 EXE = os.environ.get("LUMIVORE_EXE", "")
 
 # Layout of the main window's client area with the default settings: the tool
@@ -30,11 +32,12 @@ def wait_for(predicate, timeout=5.0, what="condition"):
 
 @pytest.fixture
 def desktop(tmp_path):
-    """A throwaway X server with openbox; both are always stopped."""
+    """A throwaway X server with the window manager of this round; both are always stopped."""
     procs = []
     read_fd, write_fd = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+         "-noreset"],
         pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     procs.append(xvfb)
     os.close(write_fd)
@@ -45,20 +48,13 @@ def desktop(tmp_path):
         env = dict(os.environ, DISPLAY=":" + number)
         for key in ("QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "WAYLAND_DISPLAY"):
             env.pop(key, None)
-        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+        wm = start_window_manager(WM, env, tmp_path)
+        assert wm, f"{WM} did not start"
         procs.append(wm)
-        wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in run(env, "xprop", "-root"),
-                 what="openbox")
         yield env, procs
     finally:
         for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+            stop_group(p)
 
 
 def run(env, *args):
@@ -79,9 +75,15 @@ def lumivore(desktop, tmp_path):
                                   stderr=subprocess.DEVNULL))
     wid = wait_for(lambda: run(env, "xdotool", "search", "--onlyvisible", "--class",
                                "TLumivoreForm").split(), what="main window")[0]
-    # Wait until the window manager has framed and placed it.
-    wait_for(lambda: "_NET_FRAME_EXTENTS" in run(env, "xprop", "-id", wid, "_NET_FRAME_EXTENTS")
-             and "=" in run(env, "xprop", "-id", wid, "_NET_FRAME_EXTENTS"), what="frame")
+    # Wait until the window manager has framed it (not every one publishes its
+    # frame extents: i3 does not) and placed it.
+    def framed():
+        tree = run(env, "xwininfo", "-children", "-id", wid)
+        parent = re.search(r"Parent window id: (0x[0-9a-f]+)", tree)
+        root = re.search(r"Root window id: (0x[0-9a-f]+)", tree)
+        return parent and root and parent.group(1) != root.group(1)
+
+    wait_for(framed, what="frame")
     time.sleep(0.5)
     return env, wid
 

@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -136,6 +137,46 @@ TEST_F(Capture, CtrlRelease_WaitsCaptureWaitAndTakesTheWindowUnderThePointerThen
   }
 }
 
+TEST_F(Capture, CtrlRelease_DuringTheDelay_ThePointerIsTheUsersAndTheStopwatchShows) {
+  for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+    SCOPED_TRACE(button == Qt::LeftButton ? "left" : "right");
+    desktop = ScriptedDesktop();
+    start();
+    addWindow("Target", "t", Rect{0, 0, 100, 100}, kGreen);
+    form->FCaptureWait = 3000;
+    press();
+    desktop.pointer = Point{50, 50};
+    form->Timer1Timer();
+    ASSERT_EQ(QWidget::mouseGrabber(), form->CapToolImg);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    int waits = 0;
+    desktop.whileSleeping = [&](int ms) {
+      if (ms != 3000) return;
+      ++waits;
+      // No grab and no wand: clicks, menus and tooltips reach the target.
+      EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+      EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+      EXPECT_GT(desktop.syncs, 0) << "the ungrab may still wait in the output buffer";
+      EXPECT_EQ(form->CapToolImg->pixmap().toImage(), form->MrkImageList[2].toImage());
+    };
+    release(button, Qt::ControlModifier);
+    EXPECT_EQ(waits, 1);
+    desktop.whileSleeping = nullptr;
+    if (button == Qt::RightButton) {
+      // Capture mode goes on, and the left release is still reported here.
+      EXPECT_TRUE(form->FCapturing);
+      EXPECT_EQ(QWidget::mouseGrabber(), form->CapToolImg);
+      EXPECT_NE(QApplication::overrideCursor(), nullptr);
+      release();
+    }
+    EXPECT_FALSE(form->FCapturing);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(form->ClsNamEdit->text(), "Target");
+    form.reset();
+  }
+}
+
 TEST_F(Capture, RightButton_NeitherStartsNorEndsCapture) {
   start();
   press(Qt::RightButton);
@@ -258,11 +299,19 @@ TEST_F(Capture, Grab_WindowWithoutAreaOrGone_ShowsOnlyItsNameOnBackground) {
   EXPECT_EQ(form->FViewBitmap.width(), 30);
   EXPECT_EQ(form->FViewBitmap.pixel(3, 3), MakeRgb(0, 0, 0));
   EXPECT_EQ(form->StatusBar1->text(), status);
-  // A window that vanished between the lookup and the grab changes nothing else.
+  // A window that vanished between the lookup and the grab: empty rows and
+  // the view cleared, as for a window without area.
+  form->GrabWindowImage(big);
+  ASSERT_EQ(form->FViewBitmap.pixel(3, 3), kGreen);
   desktop.removeWindow(big);
   form->GrabWindowImage(big);
   EXPECT_EQ(form->FViewBitmap.width(), 30);
-  EXPECT_EQ(form->ClsNamEdit->text(), "Away");
+  EXPECT_EQ(form->FViewBitmap.pixel(3, 3), MakeRgb(0, 0, 0));
+  EXPECT_EQ(form->ClsNamEdit->text(), "");
+  EXPECT_EQ(form->WndTxtEdit->text(), "");
+  EXPECT_EQ(form->StatusBar1->text(), status);
+  // No window at all changes nothing.
+  form->GrabWindowImage(away);
   form->GrabWindowImage(0);
   EXPECT_EQ(form->ClsNamEdit->text(), "Away");
   EXPECT_EQ(form->FViewBitmap.width(), 30);

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "imaging/Usr_wic.h"
 #include "options/Unit2.h"
 #include "tests/handler/FormFixture.h"
 #include "util/SplitToList.h"
@@ -332,6 +333,16 @@ TEST_F(OptionDlg, BrowsingForASoundStoresItRelativeInsideTheProgramFolder) {
   d.TstCapSndBtn->click();
   EXPECT_EQ(desktop.soundsPlayed,
             (std::vector<std::string>{(here + "/snd/a.wav").toStdString(), ""}));
+  // Kept relative, the capture sound still plays from that folder once stored.
+  d.CapSndEdit->setText("snd/c.wav");
+  ok();
+  Bitmap picture;
+  picture.allocate(2, 2, PixelFormat::Bgr24);
+  const std::string png = (here + "/dropped.png").toStdString();
+  ASSERT_TRUE(WicSaveImage(png, picture, 100, 0, 0));
+  desktop.soundsPlayed.clear();
+  form->WMDropFiles({png});
+  EXPECT_EQ(desktop.soundsPlayed, std::vector<std::string>{(here + "/snd/c.wav").toStdString()});
 }
 
 TEST_F(OptionDlg, BrowsingForAProgramQuotesPathsWithBlanks) {

@@ -82,7 +82,7 @@ bool InShape(const std::vector<Rect>& shape, const Rect& outer, Point rootPoint)
 
 class X11Desktop : public ::testing::Test {
  protected:
-  static void StartSession(bool windowManager) {
+  static void StartSession(bool windowManager, int depth = 24) {
     for (const char* program : {"Xvfb", "openbox", "xterm", "xeyes", "xdotool", "xprop", "xwininfo",
                                 "xrandr", "import"}) {
       if (!HaveProgram(program)) {
@@ -90,7 +90,7 @@ class X11Desktop : public ::testing::Test {
         return;
       }
     }
-    session_ = new XSession(windowManager);
+    session_ = new XSession(windowManager, depth);
   }
   static void TearDownTestSuite() {
     delete session_;
@@ -135,6 +135,11 @@ class X11Desktop : public ::testing::Test {
       return before == after;
     });
     return id;
+  }
+  WindowId startYellowXterm(const std::string& cls, const std::string& geometry) {
+    return startClient({"xterm", "-class", cls, "-bg", "yellow", "-title", "Lumivore test",
+                        "-geometry", geometry},
+                       cls);
   }
   WindowId startXterm(const std::string& cls, const std::string& geometry,
                       const std::string& title = "Lumivore test") {
@@ -196,6 +201,32 @@ TEST_F(ManagedDesktop, WindowFromPoint_ClientAreaAndDecorations_GiveClient) {
   EXPECT_EQ(x_->windowFromPoint(points[0]), next);
 }
 
+TEST_F(ManagedDesktop, WindowText_CompoundTextAndLatin1Titles_ComeOutAsUtf8) {
+  const WindowId term = startXterm("XTermTitle", "40x5+600+100");
+  ASSERT_NE(term, 0u);
+  const struct {
+    const char* type;  // xprop's format letter: t chooses COMPOUND_TEXT when needed
+    const char* encoding;
+    std::string title;
+  } cases[] = {
+      {"t", "COMPOUND_TEXT", "日本語のタイトル - ｶﾀｶﾅ"},
+      {"t", "COMPOUND_TEXT", "Ελληνικά и русский"},
+      {"s", "STRING", "Caf\xe9 cr\xe8me"},
+      {"u", "UTF8_STRING", "画像 ✓"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    ASSERT_TRUE(RunCommand("LC_ALL=C.UTF-8 xprop -id " + Hex(term) + " -f WM_NAME 8" + c.type +
+                           " -set WM_NAME '" + c.title + "'"));
+    const auto shown = RunCommand("xprop -id " + Hex(term) + " WM_NAME");
+    ASSERT_TRUE(shown);
+    ASSERT_NE(shown->find(std::string("WM_NAME(") + c.encoding + ")"), std::string::npos)
+        << *shown;
+    const std::string expected = c.type[0] == 's' ? "Café crème" : c.title;
+    EXPECT_EQ(x_->windowText(term), expected);
+  }
+}
+
 TEST_F(ManagedDesktop, WindowRect_EqualsClientPlusFrameExtentsAndFrameWindow) {
   const WindowId term = startXterm("XTermRect", "60x10+300+200");
   ASSERT_NE(term, 0u);
@@ -223,17 +254,18 @@ TEST_F(ManagedDesktop, WindowRect_EqualsClientPlusFrameExtentsAndFrameWindow) {
   EXPECT_EQ(NumberAfter(*frame, "Height:"), expected.height());
 }
 
-TEST_F(ManagedDesktop, GrabScreen_TargetRect_EqualsImageMagickPixelForPixel) {
-  const WindowId term = startXterm("XTermGrab", "70x12+40+60");
-  ASSERT_NE(term, 0u);
-  const Rect rect = *x_->windowRect(term);
+// Grabs a yellow xterm both ways (MIT-SHM and plain GetImage) and compares
+// every pixel with ImageMagick's reading of the screen; the pixel colour
+// agrees too, and yellow comes out yellow.
+void GrabEqualsImport(X11Platform& x, const Rect& rect) {
+  const Rgb yellow = MakeRgb(255, 255, 0);
   for (bool shm : {true, false}) {
     SCOPED_TRACE(shm ? "MIT-SHM" : "GetImage");
-    x_->useSharedMemory(shm);
-    EXPECT_EQ(x_->usesSharedMemory(), shm);
+    x.useSharedMemory(shm);
+    EXPECT_EQ(x.usesSharedMemory(), shm);
     Bitmap grabbed;
     const std::vector<Rgb> reference =
-        ImportAroundGrab(rect, [&] { return x_->grabScreen(rect, grabbed); });
+        ImportAroundGrab(rect, [&] { return x.grabScreen(rect, grabbed); });
     ASSERT_EQ(reference.size(), std::size_t(rect.width()) * rect.height());
     ASSERT_EQ(grabbed.width(), rect.width());
     ASSERT_EQ(grabbed.height(), rect.height());
@@ -244,16 +276,80 @@ TEST_F(ManagedDesktop, GrabScreen_TargetRect_EqualsImageMagickPixelForPixel) {
       }
     }
     EXPECT_EQ(differing, 0);
+    // Bottom right, inside the border, is the terminal's background.
+    EXPECT_EQ(grabbed.pixel(rect.width() - 12, rect.height() - 12), yellow);
+
     // One pixel read the cheap way agrees too: the title bar's middle.
     const Point mid{rect.left + rect.width() / 2, rect.top + 5};
     std::optional<Rgb> one;
     const std::vector<Rgb> seen = ImportAroundGrab({mid.x, mid.y, mid.x + 1, mid.y + 1}, [&] {
-      one = x_->screenPixel(mid);
+      one = x.screenPixel(mid);
       return one.has_value();
     });
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(one, seen[0]);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(*one, seen[0]);
+    EXPECT_EQ(x.screenPixel({rect.right - 12, rect.bottom - 12}), yellow);
   }
+}
+
+TEST_F(ManagedDesktop, GrabScreen_TargetRect_EqualsImageMagickPixelForPixel) {
+  const WindowId term = startYellowXterm("XTermGrab", "70x12+40+60");
+  ASSERT_NE(term, 0u);
+  GrabEqualsImport(*x_, *x_->windowRect(term));
+}
+
+// Screens of other depths: their pixels are converted through the visual's masks.
+class Managed16Desktop : public ManagedDesktop {
+ protected:
+  static void SetUpTestSuite() { StartSession(true, 16); }
+};
+class Managed30Desktop : public ManagedDesktop {
+ protected:
+  static void SetUpTestSuite() { StartSession(true, 30); }
+};
+
+TEST_F(Managed16Desktop, GrabScreen_16Bit_EqualsImageMagickPixelForPixel) {
+  const WindowId term = startYellowXterm("XTermGrab16", "70x12+40+60");
+  ASSERT_NE(term, 0u);
+  GrabEqualsImport(*x_, *x_->windowRect(term));
+}
+
+TEST_F(Managed30Desktop, GrabScreen_30Bit_EqualsImageMagickPixelForPixel) {
+  const WindowId term = startYellowXterm("XTermGrab30", "70x12+40+60");
+  ASSERT_NE(term, 0u);
+  GrabEqualsImport(*x_, *x_->windowRect(term));
+}
+
+TEST(PixelLayoutTest, Pixel_ThroughMasksAndByteOrder) {
+  const struct {
+    const char* name;
+    PixelLayout layout;
+    std::vector<std::uint8_t> bytes;
+    Rgb expected;
+  } cases[] = {
+      {"Rgb565 yellow", PixelLayout(16, 32, false, 0xF800, 0x07E0, 0x001F), {0xE0, 0xFF}, 0xFFFF00},
+      {"Rgb565 mid", PixelLayout(16, 32, false, 0xF800, 0x07E0, 0x001F), {0x10, 0x84},
+       MakeRgb(131, 129, 131)},  // 16/31, 32/63, 16/31
+      {"Rgb565 big-endian", PixelLayout(16, 32, true, 0xF800, 0x07E0, 0x001F), {0x00, 0x1F},
+       0x0000FF},
+      {"Bgr565", PixelLayout(16, 32, false, 0x001F, 0x07E0, 0xF800), {0x1F, 0x00}, 0xFF0000},
+      {"Rgb30", PixelLayout(32, 32, false, 0x3FF00000, 0xFFC00, 0x3FF), {0x00, 0x00, 0xF0, 0x3F},
+       0xFF0000},
+      {"Rgb30 mid", PixelLayout(32, 32, false, 0x3FF00000, 0xFFC00, 0x3FF),
+       {0x02, 0x14, 0x00, 0x00}, MakeRgb(0, 1, 0)},  // green 5/1023, blue 2/1023
+      {"Rgb24 packed", PixelLayout(24, 32, false, 0xFF0000, 0xFF00, 0xFF), {0x30, 0x20, 0x10},
+       0x102030},
+      {"Xrgb32", PixelLayout(32, 32, false, 0xFF0000, 0xFF00, 0xFF), {0x30, 0x20, 0x10, 0xAA},
+       0x102030},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.layout.pixel(c.bytes.data()), c.expected) << c.name;
+  }
+  // Rows are padded to the scanline pad.
+  EXPECT_EQ(PixelLayout(16, 32, false, 0xF800, 0x07E0, 0x1F).stride(3), 8u);
+  EXPECT_EQ(PixelLayout(24, 32, false, 0xFF0000, 0xFF00, 0xFF).stride(3), 12u);
+  EXPECT_EQ(PixelLayout(32, 32, false, 0xFF0000, 0xFF00, 0xFF).stride(3), 12u);
 }
 
 // Shared memory segments this process created, with their mode bits.
@@ -505,6 +601,83 @@ TEST_F(BareDesktop, WindowFromPointAndRect_WithoutWindowManager_GiveTopLevelWind
   EXPECT_EQ(x_->windowFromPoint({x + 10, y + 10}), term);
   EXPECT_EQ(x_->className(term), "XTermBare");
   EXPECT_EQ(x_->windowFromPoint({1500, 900}), 0u);
+}
+
+// A window manager that nests each client two levels deep (frame, wrapper,
+// client), played by the test on a desktop without a real one.
+class NestingWindowManager {
+ public:
+  NestingWindowManager() : c_(xcb_connect(nullptr, nullptr)) {
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  }
+  ~NestingWindowManager() { xcb_disconnect(c_); }
+
+  xcb_atom_t atom(const std::string& name) {
+    auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, name.size(), name.c_str()), 0);
+    const xcb_atom_t a = reply ? reply->atom : 0;
+    std::free(reply);
+    return a;
+  }
+  xcb_window_t window(xcb_window_t parent, int x, int y, bool map) {
+    const xcb_window_t w = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, w, parent, x, y, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    if (map) xcb_map_window(c_, w);
+    return w;
+  }
+  // A managed client of WM_CLASS `cls` inside a wrapper inside a frame.
+  xcb_window_t manage(const std::string& cls, bool iconic) {
+    const xcb_window_t frame = window(root_, 100, 100, !iconic);
+    const xcb_window_t wrapper = window(frame, 0, 20, true);
+    const xcb_window_t client = window(wrapper, 0, 0, true);
+    const std::string value = "nested" + std::string(1, '\0') + cls + std::string(1, '\0');
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, client, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        value.size(), value.data());
+    const std::uint32_t state[2] = {iconic ? 3u : 1u, 0};
+    const xcb_atom_t wmState = atom("WM_STATE");
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, client, wmState, wmState, 32, 2, state);
+    clients_.push_back(client);
+    return client;
+  }
+  // Announces itself and its client list on the root, as an EWMH window manager does.
+  void publish() {
+    check_ = window(root_, -10, -10, false);
+    for (xcb_window_t w : {root_, check_}) {
+      xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_SUPPORTING_WM_CHECK"),
+                          XCB_ATOM_WINDOW, 32, 1, &check_);
+    }
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, atom("_NET_CLIENT_LIST"),
+                        XCB_ATOM_WINDOW, 32, clients_.size(), clients_.data());
+    sync();
+  }
+  void withdraw() {
+    xcb_delete_property(c_, root_, atom("_NET_CLIENT_LIST"));
+    xcb_delete_property(c_, root_, atom("_NET_SUPPORTING_WM_CHECK"));
+    sync();
+  }
+  void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+
+ private:
+  xcb_connection_t* c_;
+  xcb_window_t root_;
+  xcb_window_t check_ = 0;
+  std::vector<xcb_window_t> clients_;
+};
+
+TEST_F(BareDesktop, FindWindowByClass_ClientNestedInFrameAndWrapper_IsFound) {
+  NestingWindowManager wm;
+  const xcb_window_t shown = wm.manage("NestedShown", false);
+  const xcb_window_t minimised = wm.manage("NestedMinimised", true);
+  wm.publish();
+  // Through the client list ...
+  EXPECT_EQ(x_->findWindowByClass("NestedShown"), shown);
+  EXPECT_EQ(x_->findWindowByClass("NestedMinimised"), minimised);
+  EXPECT_TRUE(x_->isIconic(minimised));
+  // ... and by walking the tree when no window manager publishes one.
+  wm.withdraw();
+  EXPECT_EQ(x_->findWindowByClass("NestedShown"), shown);
+  EXPECT_EQ(x_->findWindowByClass("NestedMinimised"), minimised);
+  EXPECT_EQ(x_->findWindowByClass("NoSuchClass"), 0u);
 }
 
 TEST_F(BareDesktop, WindowShape_WithoutWindowManager_RelativeToOuterCorner) {

@@ -117,14 +117,14 @@ bool WindowManagerRunning() {
 
 }  // namespace
 
-XSession::XSession(bool windowManager) {
+XSession::XSession(bool windowManager, int depth) {
   if (!HaveProgram("Xvfb") || (windowManager && !HaveProgram("openbox"))) return;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   // The child inherits the write end without O_CLOEXEC under its own number.
   const int writeFd = fcntl(fds[1], F_DUPFD, 10);
   close(fds[1]);
-  server_ = Process({"Xvfb", "-displayfd", std::to_string(writeFd), "-screen", "0", "1920x1080x24",
+  server_ = Process({"Xvfb", "-displayfd", std::to_string(writeFd), "-screen", "0", "1920x1080x" + std::to_string(depth),
                      "-nolisten", "tcp", "-noreset"},
                     writeFd);
   close(writeFd);

@@ -44,10 +44,10 @@ std::optional<std::string> RunCommand(const std::string& command);
 
 class XSession {
  public:
-  // Starts Xvfb 1920x1080x24 on a free display and points $DISPLAY at it;
-  // with `windowManager`, also openbox, and waits until it manages.
-  // ok() is false when the programs are missing or did not come up.
-  explicit XSession(bool windowManager);
+  // Starts Xvfb 1920x1080 at `depth` bits on a free display and points
+  // $DISPLAY at it; with `windowManager`, also openbox, and waits until it
+  // manages. ok() is false when the programs are missing or did not come up.
+  explicit XSession(bool windowManager, int depth = 24);
   ~XSession();
 
   bool ok() const { return ok_; }
