@@ -89,8 +89,8 @@ bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp)
   Bitmap& target = inPlace ? out : fresh;
   const bool ok = ForRowBands(source.height(), std::size_t(source.width()) * source.height(),
                               [&](int begin, int end) {
-                                for (int y = begin; y < end; ++y)
-                                  rowOp(source.row(y), target.row(y));
+                                RowOp op = rowOp;  // a private copy: no byte store aliases it
+                                for (int y = begin; y < end; ++y) op(source.row(y), target.row(y));
                               });
   if (!ok) return false;
   if (!inPlace) out = std::move(fresh);
@@ -263,19 +263,20 @@ bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
     return unsigned(p[0]) + p[1] + p[2] >= 383u ? 1u : 0u;
   };
   const bool ok = ForRowBands(height, std::size_t(width) * height, [&](int begin, int end) {
+    const int wd = width, st = step;  // locals: byte stores cannot alias them
     for (int y = begin; y < end; ++y) {
       const std::uint8_t* p = bitmap.row(y);
       std::uint8_t* d = out.row(y);
       int x0 = 0;
-      for (; x0 + 8 <= width; x0 += 8, p += 8 * step) {
+      for (; x0 + 8 <= wd; x0 += 8, p += 8 * st) {
         unsigned byte = 0;
-        for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * step);
+        for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * st);
         *d++ = static_cast<std::uint8_t>(byte);
       }
-      if (x0 < width) {
+      if (x0 < wd) {
         unsigned byte = 0;
-        for (int x = x0; x < width; ++x, p += step) byte = (byte << 1) | white(p);
-        *d = static_cast<std::uint8_t>(byte << (8 - (width - x0)));
+        for (int x = x0; x < wd; ++x, p += st) byte = (byte << 1) | white(p);
+        *d = static_cast<std::uint8_t>(byte << (8 - (wd - x0)));
       }
     }
   });
@@ -300,13 +301,14 @@ bool ReduceTo16Colours(const Bitmap& bitmap, Bitmap& result) {
   const int w = bitmap.width();
   const int h = bitmap.height();
   const bool ok = ForRowBands(h, std::size_t(w) * h, [&](int begin, int end) {
+    const int wd = w, st = step;  // locals: byte stores cannot alias them
     for (int y = begin; y < end; ++y) {
       const std::uint8_t* p = bitmap.row(y);
       std::uint8_t* d = out.row(y);
       int x = 0;
-      for (; x + 1 < w; x += 2, p += 2 * step)
-        *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + step));
-      if (x < w) *d = static_cast<std::uint8_t>(nearest(p) << 4);
+      for (; x + 1 < wd; x += 2, p += 2 * st)
+        *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + st));
+      if (x < wd) *d = static_cast<std::uint8_t>(nearest(p) << 4);
     }
   });
   if (!ok) return false;

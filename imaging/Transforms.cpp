@@ -274,15 +274,17 @@ bool TurnQuarter(const Bitmap& src, Bitmap& dst, bool clockwise) {
   // Result pixel (x, y) comes from source (y, h - 1 - x) or (w - 1 - y, x).
   const std::ptrdiff_t step = clockwise ? -stride : stride;
   return ForRowBands(dst.height(), std::size_t(w) * h, [&](int yBegin, int yEnd) {
+    const std::ptrdiff_t down = step;  // a local: byte stores cannot alias it
+    const int rows = h;
     for (int ty = yBegin; ty < yEnd; ty += kTile) {
       const int tyEnd = std::min(ty + kTile, yEnd);
-      for (int tx = 0; tx < h; tx += kTile) {
-        const int n = std::min(tx + kTile, h) - tx;
+      for (int tx = 0; tx < rows; tx += kTile) {
+        const int n = std::min(tx + kTile, rows) - tx;
         for (int y = ty; y < tyEnd; ++y) {
           std::uint8_t* d = dst.row(y) + 3 * std::size_t(tx);
           const std::uint8_t* s = clockwise ? src.row(h - 1 - tx) + Step * std::size_t(y)
                                             : src.row(tx) + Step * std::size_t(w - 1 - y);
-          for (int i = 0; i < n; ++i, d += 3, s += step) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+          for (int i = 0; i < n; ++i, d += 3, s += down) d[0] = s[0], d[1] = s[1], d[2] = s[2];
         }
       }
     }
