@@ -1,6 +1,8 @@
 // Start-up: one copy per desktop, the main window, the message loop.
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdio>
 #include <exception>
 
@@ -91,6 +93,12 @@ int main(int argc, char** argv) {
 
   TApplication app(argc, argv);
   QApplication::setApplicationName("Lumivore");
+  // The interface is Japanese: so are the buttons and prompts of Qt's own
+  // dialogs (the save dialog's overwrite question), where the translations
+  // are installed.
+  QTranslator qtTexts;
+  if (qtTexts.load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qtTexts);
   try {
     TLumivoreForm form(*platform, QString::fromStdString(ExecutablePath()));
     form.show();

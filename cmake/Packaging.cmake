@@ -38,5 +38,5 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://lumivore.example/)
 # Japanese font the window is laid out for. xdg-open shows the help file and the web page.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-translations-l10n")
 include(CPack)

@@ -1,10 +1,23 @@
 #include "imaging/Bitmap.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 namespace lumivore {
+
+void AdviseLargePages(void* block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kHuge - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)block, (void)bytes;
+#endif
+}
 
 int BitsPerPixel(PixelFormat f) { return static_cast<int>(f); }
 
@@ -39,7 +52,7 @@ bool Bitmap::allocate(int width, int height, PixelFormat format) {
   if (stride == 0) return false;
   const std::uint64_t total = std::uint64_t(stride) * std::uint64_t(height);
   if (total >= (std::uint64_t{1} << 31)) return false;
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(total), 0);
+  std::vector<std::uint8_t, ZeroedAllocator<std::uint8_t>> pixels(static_cast<std::size_t>(total));
   pixels_ = std::move(pixels);
   width_ = width;
   height_ = height;

@@ -9,6 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace lumivore {
@@ -41,6 +44,39 @@ constexpr std::uint32_t ColorRefFromRgb(Rgb c) {
   return std::uint32_t{RedOf(c)} | (std::uint32_t{GreenOf(c)} << 8) |
          (std::uint32_t{BlueOf(c)} << 16);
 }
+
+// Pixel storage taken zeroed from calloc: a large block comes as fresh pages
+// that the system has already zeroed, so a big bitmap costs no pass over its
+// memory when it is made, and each page is first touched by the code that
+// fills it (several threads at once, for the transforms). Value-initialising
+// an element writes nothing, which is only right on memory fresh from
+// calloc: pixel vectors are made at their final size and never grown.
+// Asks the system to back a large block with huge pages where it can: a
+// 4K picture then takes a few hundred page faults instead of tens of
+// thousands.
+void AdviseLargePages(void* block, std::size_t bytes);
+
+template <typename T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <typename U>
+  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    AdviseLargePages(p, n * sizeof(T));
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t) { std::free(p); }
+  template <typename U>
+  void construct(U*) noexcept {}
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  friend bool operator==(const ZeroedAllocator&, const ZeroedAllocator&) { return true; }
+};
 
 int BitsPerPixel(PixelFormat f);
 bool IsIndexed(PixelFormat f);
@@ -95,7 +131,7 @@ class Bitmap {
   int height_ = 0;
   PixelFormat format_ = PixelFormat::None;
   std::size_t stride_ = 0;
-  std::vector<std::uint8_t> pixels_;
+  std::vector<std::uint8_t, ZeroedAllocator<std::uint8_t>> pixels_;
   std::vector<Rgb> palette_;
 };
 

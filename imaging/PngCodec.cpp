@@ -1,7 +1,7 @@
-// PNG through libpng. Errors longjmp back through libpng's jump buffer;
-// objects needing cleanup are constructed before setjmp.
+// PNG decoding through libpng (the encoder is in PngEncoder.cpp). Errors
+// longjmp back through libpng's jump buffer; objects needing cleanup are
+// constructed before setjmp.
 #include <png.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,18 +24,6 @@ void ReadData(png_structp png, png_bytep data, png_size_t length) {
   r->pos += length;
 }
 
-void WriteData(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  bool ok = true;
-  try {
-    out->insert(out->end(), data, data + length);
-  } catch (...) {
-    ok = false;
-  }
-  if (!ok) png_error(png, "out of memory");
-}
-void Flush(png_structp) {}
-
 [[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnWarning(png_structp, png_const_charp) {}
 
@@ -43,11 +31,6 @@ struct ReadGuard {
   png_structp png = nullptr;
   png_infop info = nullptr;
   ~ReadGuard() { png_destroy_read_struct(&png, &info, nullptr); }
-};
-struct WriteGuard {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~WriteGuard() { png_destroy_write_struct(&png, &info); }
 };
 
 // Decodes into 24-bit BGR, or with `keepAlpha` into 32-bit BGRA (the fourth
@@ -112,57 +95,5 @@ bool DecodePngTo(ByteView in, Bitmap& out, bool keepAlpha) {
 bool DecodePng(ByteView in, Bitmap& out) { return DecodePngTo(in, out, false); }
 
 bool DecodePngWithAlpha(ByteView in, Bitmap& out) { return DecodePngTo(in, out, true); }
-
-bool EncodePng(const Bitmap& bitmap, Bytes& out) {
-  Bytes encoded;
-  std::vector<png_color> palette;
-  WriteGuard g;
-  g.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
-  if (!g.png) return false;
-  g.info = png_create_info_struct(g.png);
-  if (!g.info) return false;
-
-  const bool indexed = IsIndexed(bitmap.format());
-  if (indexed) {
-    // The palette is written as it is, padded with black when it is shorter
-    // than the largest index used.
-    int maxIndex = 0;
-    for (int y = 0; y < bitmap.height(); ++y) {
-      for (int x = 0; x < bitmap.width(); ++x) maxIndex = std::max(maxIndex, bitmap.index(x, y));
-    }
-    const std::size_t count = std::max<std::size_t>(bitmap.palette().size(), maxIndex + 1);
-    palette.resize(std::min<std::size_t>(count, 256));
-    for (std::size_t i = 0; i < palette.size() && i < bitmap.palette().size(); ++i) {
-      const Rgb c = bitmap.palette()[i];
-      palette[i] = {RedOf(c), GreenOf(c), BlueOf(c)};
-    }
-  }
-  if (setjmp(png_jmpbuf(g.png))) return false;
-
-  png_set_write_fn(g.png, &encoded, WriteData, Flush);
-  png_set_IHDR(g.png, g.info, static_cast<png_uint_32>(bitmap.width()),
-               static_cast<png_uint_32>(bitmap.height()),
-               indexed ? BitsPerPixel(bitmap.format()) : 8,
-               indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (indexed) png_set_PLTE(g.png, g.info, palette.data(), static_cast<int>(palette.size()));
-  // Tuned on screenshots (3840 x 2160, flat areas, text, a photo region):
-  // zlib level 3 with the Sub and Up filters chosen per row writes smaller
-  // files than level 6 with all five filters, in a fifth of the time.
-  // Palette rows are not filtered, as the PNG standard advises.
-  png_set_compression_level(g.png, 3);
-  png_set_compression_strategy(g.png, Z_DEFAULT_STRATEGY);
-  png_set_filter(g.png, PNG_FILTER_TYPE_BASE,
-                 indexed ? PNG_FILTER_NONE : (PNG_FILTER_SUB | PNG_FILTER_UP));
-  png_write_info(g.png, g.info);
-  if (!indexed) png_set_bgr(g.png);
-  if (bitmap.format() == PixelFormat::Bgrx32) png_set_filler(g.png, 0, PNG_FILLER_AFTER);
-  for (int y = 0; y < bitmap.height(); ++y) {
-    png_write_row(g.png, const_cast<png_bytep>(bitmap.row(y)));
-  }
-  png_write_end(g.png, nullptr);
-  out = std::move(encoded);
-  return true;
-}
 
 }  // namespace lumivore::codec

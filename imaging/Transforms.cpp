@@ -119,30 +119,6 @@ FilterTable MakeTable(int source, int dest, Kernel kernel) {
   return t;
 }
 
-void ScaleNearest(const Bitmap& src, Bitmap& dst) {
-  const int dw = dst.width(), dh = dst.height();
-  std::vector<int> xOffset(dw);
-  for (int x = 0; x < dw; ++x) {
-    const int sx = std::min(int((x + 0.5) * src.width() / dw), src.width() - 1);
-    xOffset[x] = 3 * sx;
-  }
-  int previous = -1;
-  for (int y = 0; y < dh; ++y) {
-    const int sy = std::min(int((y + 0.5) * src.height() / dh), src.height() - 1);
-    std::uint8_t* d = dst.row(y);
-    if (sy == previous) {
-      std::memcpy(d, dst.row(y - 1), 3 * std::size_t(dw));
-      continue;
-    }
-    const std::uint8_t* s = src.row(sy);
-    for (int x = 0; x < dw; ++x, d += 3) {
-      const std::uint8_t* p = s + xOffset[x];
-      d[0] = p[0], d[1] = p[1], d[2] = p[2];
-    }
-    previous = sy;
-  }
-}
-
 // Horizontal pass of one row; Taps > 0 fixes the tap count at compile time
 // so the common two- and four-tap kernels unroll.
 template <int Taps>
@@ -249,6 +225,36 @@ void ShrinkRows(const Bitmap& src, Bitmap& dst, const FilterTable& h, const Filt
   }
 }
 
+// Nearest neighbour, the source pixel under each output pixel's centre.
+// Output rows of the same source row are copies of the first one; pixels
+// are moved four bytes at a time (the fourth byte is overwritten by the next
+// pixel), except where that would reach past the source row or the output
+// row.
+bool ScaleNearest(const Bitmap& src, Bitmap& dst) {
+  const int sw = src.width(), sh = src.height(), dw = dst.width(), dh = dst.height();
+  std::vector<std::uint32_t> xOffset(dw);
+  int wide = 0;  // output pixels [0, wide) may be moved as four bytes
+  for (int x = 0; x < dw; ++x) {
+    const int sx = std::min(int((x + 0.5) * sw / dw), sw - 1);
+    xOffset[x] = 3 * sx;
+    if (sx < sw - 1 && x < dw - 1) wide = x + 1;
+  }
+  const auto sourceRow = [&](int y) { return std::min(int((y + 0.5) * sh / dh), sh - 1); };
+  return ForRowBands(dh, std::size_t(dw) * dh, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      std::uint8_t* d = dst.row(y);
+      if (y > begin && sourceRow(y) == sourceRow(y - 1)) {
+        std::memcpy(d, dst.row(y - 1), 3 * std::size_t(dw));
+        continue;
+      }
+      const std::uint8_t* s = src.row(sourceRow(y));
+      int x = 0;
+      for (; x < wide; ++x, d += 3) std::memcpy(d, s + xOffset[x], 4);
+      for (; x < dw; ++x, d += 3) std::memcpy(d, s + xOffset[x], 3);
+    }
+  });
+}
+
 bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
   const FilterTable h = MakeTable(src.width(), dst.width(), kernel);
   const FilterTable v = MakeTable(src.height(), dst.height(), kernel);
@@ -342,7 +348,7 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
         ok = ScaleSeparable(source, result, Kernel::Area);
         break;
       default:
-        ScaleNearest(source, result);
+        ok = ScaleNearest(source, result);
         break;
     }
     if (!ok) return false;

@@ -16,15 +16,15 @@ packages=(
   libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
-  libimagequant-dev
-  fonts-ipafont-gothic
+  libimagequant-dev libdeflate-dev
+  fonts-ipafont-gothic qt6-translations-l10n
   # the virtual desktop that ./run shows when there is no display
   xvfb openbox xterm x11-utils xdotool imagemagick
 )
 test_packages=(
   # tests, fuzzing and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-  libvips-dev libmagick++-dev
+  libvips-dev libmagick++-dev python3-pil
   python3 python3-pytest python3-pytest-timeout
   # the real clients and witnesses the end-to-end tests drive
   x11-apps x11-xserver-utils wmctrl xclip

@@ -111,6 +111,21 @@ def wait_until(probe, timeout, interval=0.05):
         time.sleep(interval)
 
 
+def start_client(desktop, cmd, cls, wait=10):
+    """Starts a client and returns its window once viewable. A client mapped in
+    the first moments after the window manager came up is now and then never
+    managed (and so never shown): a second one is."""
+    for _ in range(3):
+        before = set(desktop.search("--class", f"^{cls}$"))
+        proc = desktop.spawn(cmd, f"{cls}.log")
+        fresh = wait_until(lambda: set(desktop.search("--class", f"^{cls}$")) - before, wait / 2)
+        if fresh:
+            return fresh.pop()
+        desktop.procs.remove(proc)
+        stop_group(proc)
+    raise AssertionError(f"{cls} did not show a window")
+
+
 class Desktop:
     """One Xvfb 1920x1080 screen, managed by window manager `wm` (a name of
     window_manager_command) or by none."""

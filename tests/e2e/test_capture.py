@@ -5,6 +5,7 @@ import time
 
 import pytest
 
+import conftest
 from conftest import WM, Desktop, not_under, stop_group, wait_until
 
 VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
@@ -37,12 +38,9 @@ def drag_wand_to(desktop, app_win, target, release=True):
 
 
 def start_client(desktop, cmd, cls):
-    before = set(desktop.search("--class", f"^{cls}$"))
-    desktop.spawn(cmd, f"{cls}.log")
-    fresh = wait_until(lambda: set(desktop.search("--class", f"^{cls}$")) - before, 10)
-    assert fresh, f"{cls} did not show a window"
+    win = conftest.start_client(desktop, cmd, cls)
     time.sleep(0.5)
-    return fresh.pop()
+    return win
 
 
 @pytest.fixture(scope="module")

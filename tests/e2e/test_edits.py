@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import wait_until
+from conftest import start_client, wait_until
 
 VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
 MENU_BUTTON = (1 + 2 + 2 * 33 + 16, 1 + 15)  # centre of the third tool button
@@ -75,13 +75,6 @@ def view_pixels(desktop, win, area):
     x, y, _, _ = desktop.client_geometry(win)
     return crop(desktop.screenshot(), x + area[0], y + VIEW_TOP + area[1], *area[2:])
 
-
-def start_client(desktop, cmd, cls):
-    before = set(desktop.search("--class", f"^{cls}$"))
-    desktop.spawn(cmd, f"{cls}.log")
-    fresh = wait_until(lambda: set(desktop.search("--class", f"^{cls}$")) - before, 10)
-    assert fresh, f"{cls} did not show a window"
-    return fresh.pop()
 
 
 @pytest.fixture

@@ -8,7 +8,7 @@ import os
 import subprocess
 import time
 
-from conftest import stop_group, wait_until
+from conftest import start_client, stop_group, wait_until
 
 VIEW_TOP = 42 + 25 + 25  # tool panel, class-name row, text row
 COPY_BUTTON = (1 + 2 + 16, 1 + 2 + 15)  # centres, in the client area
@@ -41,20 +41,6 @@ def clipboard(desktop, target):
     except subprocess.TimeoutExpired:
         return b""
 
-
-def start_client(desktop, cmd, cls):
-    """Starts a client and returns its window once shown. A client mapped in
-    the first moments after openbox came up is now and then never managed: a
-    second one is."""
-    for _ in range(3):
-        before = set(desktop.search("--class", f"^{cls}$"))
-        proc = desktop.spawn(cmd, f"{cls}.log")
-        fresh = wait_until(lambda: set(desktop.search("--class", f"^{cls}$")) - before, 5)
-        if fresh:
-            return fresh.pop()
-        desktop.procs.remove(proc)
-        stop_group(proc)
-    raise AssertionError(f"{cls} did not show a window")
 
 
 def settled_client(desktop, win):

@@ -27,6 +27,9 @@ class PictureFixture : public FormFixture {
       for (int x = 0; x < width; ++x) b.setPixel(x, y, PatternAt(x, y));
     f.FWorkImage = b;
     f.ShowWorkingImage();
+    // The copy and save buttons follow the picture on the timer's next tick;
+    // give it now, whether or not a tick before the picture disabled them.
+    f.Timer1Timer();
     return f;
   }
   // The viewport's client area on the screen, widened by one pixel at the

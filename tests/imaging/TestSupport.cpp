@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -139,6 +141,34 @@ Difference Compare(const Bitmap& bitmap, const Bytes& rgb) {
   }
   d.mean = total / (3.0 * bitmap.width() * bitmap.height());
   return d;
+}
+
+// The filter type byte that starts each row of a PNG file's image data, read
+// with zlib from the joined IDAT chunks; empty when the file is not readable.
+std::vector<int> PngRowFilters(const Bytes& d) {
+  if (d.size() < 33) return {};
+  auto be32 = [&d](std::size_t at) {
+    return std::uint32_t(d[at]) << 24 | std::uint32_t(d[at + 1]) << 16 |
+           std::uint32_t(d[at + 2]) << 8 | d[at + 3];
+  };
+  const std::uint32_t width = be32(16), height = be32(20);
+  const int bitsPerPixel = d[24] * (d[25] == 2 ? 3 : d[25] == 6 ? 4 : 1);
+  const std::size_t stride = 1 + (std::size_t(width) * bitsPerPixel + 7) / 8;
+  Bytes idat;
+  for (std::size_t at = 8; at + 12 <= d.size();) {
+    const std::uint32_t length = be32(at);
+    if (at + 12 + length > d.size()) return {};
+    if (std::equal(d.begin() + at + 4, d.begin() + at + 8, "IDAT"))
+      idat.insert(idat.end(), d.begin() + at + 8, d.begin() + at + 8 + length);
+    at += 12 + length;
+  }
+  Bytes raw(stride * height);
+  uLongf size = raw.size();
+  if (uncompress(raw.data(), &size, idat.data(), idat.size()) != Z_OK || size != raw.size())
+    return {};
+  std::vector<int> filters;
+  for (std::size_t y = 0; y < height; ++y) filters.push_back(raw[y * stride]);
+  return filters;
 }
 
 }  // namespace lumivore::test

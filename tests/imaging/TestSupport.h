@@ -48,6 +48,10 @@ std::optional<Bytes> ReferenceRgb(const std::string& path, int width, int height
 std::optional<Bytes> ReferenceRgba(const std::string& path, int width, int height,
                                    const std::string& options = "");
 
+// The filter type byte that starts each row of a PNG file's image data;
+// empty when the file is not readable.
+std::vector<int> PngRowFilters(const Bytes& png);
+
 // Runs a shell command and returns what it printed (nullopt on failure).
 std::optional<std::string> RunCommand(const std::string& command);
 

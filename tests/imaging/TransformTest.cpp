@@ -222,6 +222,52 @@ TEST(Scale, AreaAveragesAndBilinearInterpolates) {
   }
 }
 
+// Nearest neighbour takes, for each output pixel, the source pixel under
+// its centre. The sizes include 200 % enlargements big enough to be split
+// over threads, rows that end without padding (widths that are multiples
+// of 4), reductions and odd ratios.
+struct NearestCase {
+  int sourceWidth, sourceHeight, width, height;
+};
+
+class NearestScale : public testing::TestWithParam<NearestCase> {};
+
+TEST_P(NearestScale, TakesThePixelUnderEachCentre) {
+  const NearestCase c = GetParam();
+  Bitmap source;
+  ASSERT_TRUE(source.allocate(c.sourceWidth, c.sourceHeight, PixelFormat::Bgr24));
+  for (int y = 0; y < c.sourceHeight; ++y) {
+    for (int x = 0; x < c.sourceWidth; ++x) {  // a colour of its own for every pixel
+      source.setPixel(x, y,
+                      MakeRgb(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+                              static_cast<std::uint8_t>((x >> 8) | (y >> 8) << 4)));
+    }
+  }
+  Bitmap out;
+  ASSERT_TRUE(WicScaleImage(source, out, 0, c.width, c.height, 0));
+  ASSERT_EQ(out.width(), c.width);
+  ASSERT_EQ(out.height(), c.height);
+  int wrong = 0;
+  for (int y = 0; y < c.height; ++y) {
+    const int sy = (2 * y + 1) * c.sourceHeight / (2 * c.height);
+    for (int x = 0; x < c.width; ++x) {
+      const int sx = (2 * x + 1) * c.sourceWidth / (2 * c.width);
+      if (out.pixel(x, y) != source.pixel(sx, sy) && wrong++ == 0) {
+        ADD_FAILURE() << "first wrong pixel at " << x << "," << y;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, NearestScale,
+                         testing::Values(NearestCase{30, 10, 60, 20},
+                                         NearestCase{400, 300, 800, 600}, NearestCase{4, 3, 8, 6},
+                                         NearestCase{401, 299, 802, 598},
+                                         NearestCase{101, 51, 50, 25}, NearestCase{7, 5, 23, 61},
+                                         NearestCase{1, 1, 5, 3}, NearestCase{64, 3, 1, 1},
+                                         NearestCase{800, 600, 600, 900}));
+
 // The exact area average of source pixels [lo, hi) along one axis, pixels
 // given by value(i), for one output pixel of `dest` over `source`.
 double ExactAreaMean(int source, int dest, int i, int (*value)(int, int), int length) {
