@@ -604,6 +604,10 @@ class Collector : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
+      // With repetitions, the table takes each case's median.
+      if (run.run_type == Run::RT_Aggregate ? run.aggregate_name != "median"
+                                            : run.repetitions > 1)
+        continue;
       std::string name = run.benchmark_name();
       name = name.substr(0, name.find("/real_time"));
       const std::size_t slash = name.find('/');

@@ -153,12 +153,14 @@ void TLumivoreForm::RotateActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   ShowProgress("回転処理中...");
   PushUndo();
-  const int w = FWorkImage.width(), h = FWorkImage.height();
-  Bitmap turned = FViewBitmap;
-  WicFlipRotate(turned, sender->data().toInt() == 0 ? 1 : 3);
+  const unsigned code = sender->data().toInt() == 0 ? 1 : 3;
   if (!IsIndexed(FWorkImage.format())) {
-    FWorkImage = std::move(turned);
+    // The view holds the same pixels: turn the working image itself.
+    WicFlipRotate(FWorkImage, code);
   } else {
+    const int w = FWorkImage.width(), h = FWorkImage.height();
+    Bitmap turned = FViewBitmap;
+    WicFlipRotate(turned, code);
     // A palette picture keeps its storage format and palette.
     Bitmap kept;
     if (kept.allocate(h, w, FWorkImage.format())) {

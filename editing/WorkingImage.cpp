@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Unit1.h"
+#include "imaging/RowBands.h"
 #include "ui/AppCursor.h"
 
 namespace lumivore {
@@ -30,27 +31,33 @@ void CopyToView(const Bitmap& image, Bitmap& view) {
   std::uint32_t lut[256] = {};
   const std::vector<Rgb>& palette = image.palette();
   for (std::size_t i = 0; i < palette.size() && i < 256; ++i) lut[i] = palette[i] & 0xFFFFFFu;
-  for (int y = 0; y < image.height(); ++y) {
-    std::uint8_t* d = out.row(y);
-    if (image.format() == PixelFormat::Bgrx32) {
-      std::memcpy(d, image.row(y), 4 * std::size_t(image.width()));
-    } else if (image.format() == PixelFormat::Bgr24) {
+  const int width = image.width();
+  const PixelFormat format = image.format();
+  // Rows on all cores; nothing here throws, so every band completes.
+  ForRowBands(image.height(), std::size_t(width) * image.height(), [&](int begin, int end) {
+    const int w = width;  // byte stores could alias a captured value
+    for (int y = begin; y < end; ++y) {
+      std::uint8_t* d = out.row(y);
       const std::uint8_t* s = image.row(y);
-      for (int x = 0; x < image.width(); ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
-    } else {
-      // Palette formats: each index looked up in the palette as a whole pixel.
-      const std::uint8_t* s = image.row(y);
-      const auto put = [d, &lut](int x, unsigned index) { std::memcpy(d + 4 * x, &lut[index], 4); };
-      const int w = image.width();
-      if (image.format() == PixelFormat::Indexed8) {
-        for (int x = 0; x < w; ++x) put(x, s[x]);
-      } else if (image.format() == PixelFormat::Indexed4) {
-        for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+      if (format == PixelFormat::Bgrx32) {
+        std::memcpy(d, s, 4 * std::size_t(w));
+      } else if (format == PixelFormat::Bgr24) {
+        for (int x = 0; x < w; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
       } else {
-        for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
+        // Palette formats: each index looked up in the palette as a whole pixel.
+        const auto put = [d, &lut](int x, unsigned index) {
+          std::memcpy(d + 4 * x, &lut[index], 4);
+        };
+        if (format == PixelFormat::Indexed8) {
+          for (int x = 0; x < w; ++x) put(x, s[x]);
+        } else if (format == PixelFormat::Indexed4) {
+          for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+        } else {
+          for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
+        }
       }
     }
-  }
+  });
   if (!reuse) view = std::move(fresh);
 }
 

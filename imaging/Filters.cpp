@@ -4,7 +4,10 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <unordered_map>
+
+#include "imaging/RowBands.h"
 
 namespace lumivore {
 namespace {
@@ -75,16 +78,21 @@ const std::array<std::uint8_t, 32 * 32 * 32>& Nearest16Cells() {
   return cells;
 }
 
-// Runs `rowOp(source row, destination row)` over every row, in place when
-// `out` is the source, else into a fresh bitmap of `format` that replaces
-// `out` at the end.
+// Runs `rowOp(source row, destination row)` over every row, bands of rows on
+// all cores, in place when `out` is the source, else into a fresh bitmap of
+// `format` that replaces `out` at the end.
 template <typename RowOp>
 bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp) {
   const bool inPlace = &source == &out;
   Bitmap fresh;
   if (!inPlace && !fresh.allocate(source.width(), source.height(), format)) return false;
   Bitmap& target = inPlace ? out : fresh;
-  for (int y = 0; y < source.height(); ++y) rowOp(source.row(y), target.row(y));
+  const bool ok = ForRowBands(source.height(), std::size_t(source.width()) * source.height(),
+                              [&](int begin, int end) {
+                                RowOp op = rowOp;  // a private copy: no byte store aliases it
+                                for (int y = begin; y < end; ++y) op(source.row(y), target.row(y));
+                              });
+  if (!ok) return false;
   if (!inPlace) out = std::move(fresh);
   return true;
 }
@@ -100,30 +108,49 @@ bool SepiaTone(const Bitmap& source, Bitmap& out) {
   const int blueOffset = static_cast<int>(1.4026 * (-0.1) * 255);
   const int greenOffset = static_cast<int>(0.3444 * 0.05 * 255 + 0.7114 * (-0.1) * 255);
   const int redOffset = static_cast<int>(1.733 * 0.05 * 255);
-  int lumaB[256], lumaG[256], lumaR[256];
-  std::uint8_t toneB[256], toneG[256], toneR[256];
-  for (int i = 0; i < 256; ++i) {
-    lumaB[i] = 114 * i, lumaG[i] = 587 * i, lumaR[i] = 299 * i;
-    toneB[i] = Clamp8(i + blueOffset);
-    toneG[i] = Clamp8(i - greenOffset);
-    toneR[i] = Clamp8(i + redOffset);
-  }
   const bool inPlace = &source == &out;
-  const int step = BytesPerPixel(source);
-  const int outStep = inPlace ? step : 3;
   const int width = source.width();
-  // Byte stores may alias anything reached through a reference, so the loop
-  // works on copies of its bounds and one packed table.
-  std::uint32_t tone[256];
-  for (int i = 0; i < 256; ++i) tone[i] = toneB[i] | (toneG[i] << 8) | (toneR[i] << 16);
-  return MapRows(source, out, PixelFormat::Bgr24, [=](const std::uint8_t* s, std::uint8_t* d) {
-    for (int x = 0; x < width; ++x, s += step, d += outStep) {
-      const std::uint32_t t = tone[unsigned(lumaB[s[0]] + lumaG[s[1]] + lumaR[s[2]]) / 1000u];
-      d[0] = static_cast<std::uint8_t>(t);
-      d[1] = static_cast<std::uint8_t>(t >> 8);
-      d[2] = static_cast<std::uint8_t>(t >> 16);
-    }
-  });
+  // Plain arithmetic on fixed pixel sizes, which the compiler turns into
+  // vector code (a table lookup per pixel would not vectorise).
+  const auto tone = [=](auto inStep, auto outStep) {
+    return [=](const std::uint8_t* s, std::uint8_t* d, int n) {
+      // Byte stores may alias the captured values: the loop uses local copies.
+      const int ob = blueOffset, og = -greenOffset, orr = redOffset;
+      for (int x = 0; x < n; ++x, s += inStep, d += outStep) {
+        const int y = static_cast<int>((114u * s[0] + 587u * s[1] + 299u * s[2]) / 1000u);
+        d[0] = Clamp8(y + ob);
+        d[1] = Clamp8(y + og);
+        d[2] = Clamp8(y + orr);
+      }
+    };
+  };
+  const auto wholeRow = [width](auto tonePixels) {
+    return [=](const std::uint8_t* s, std::uint8_t* d) { tonePixels(s, d, width); };
+  };
+  using Three = std::integral_constant<int, 3>;
+  using Four = std::integral_constant<int, 4>;
+  if (!inPlace) {
+    return BytesPerPixel(source) == 3
+               ? MapRows(source, out, PixelFormat::Bgr24, wholeRow(tone(Three{}, Three{})))
+               : MapRows(source, out, PixelFormat::Bgr24, wholeRow(tone(Four{}, Three{})));
+  }
+  // In place the row is read through a small copy, so that reads and writes
+  // never overlap and the vector loop is taken.
+  const auto viaChunks = [width](auto step, auto tonePixels) {
+    return [=](const std::uint8_t* s, std::uint8_t* d) {
+      constexpr int kChunk = 256;
+      std::uint8_t chunk[kChunk * decltype(step)::value];
+      for (int x = 0; x < width; x += kChunk) {
+        const int n = std::min(kChunk, width - x);
+        const std::size_t at = std::size_t(x) * step;
+        std::memcpy(chunk, s + at, std::size_t(n) * step);
+        tonePixels(chunk, d + at, n);
+      }
+    };
+  };
+  return BytesPerPixel(source) == 3
+             ? MapRows(source, out, PixelFormat::Bgr24, viaChunks(Three{}, tone(Three{}, Three{})))
+             : MapRows(source, out, PixelFormat::Bgr24, viaChunks(Four{}, tone(Four{}, Four{})));
 }
 
 bool InvertColours(Bitmap& bitmap) { return InvertColours(bitmap, bitmap); }
@@ -147,14 +174,15 @@ bool InvertColours(const Bitmap& source, Bitmap& out) {
   if (!IsFullColour(source)) return false;
   const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
   if (source.format() == PixelFormat::Bgrx32) {
-    return MapRows(source, out, source.format(), [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
-      for (std::size_t i = 0; i < rowBytes; i += 4) {
-        std::uint32_t v;
-        std::memcpy(&v, s + i, 4);
-        v ^= 0x00FFFFFFu;  // the fourth byte stays
-        std::memcpy(d + i, &v, 4);
-      }
-    });
+    return MapRows(source, out, source.format(),
+                   [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
+                     for (std::size_t i = 0; i < rowBytes; i += 4) {
+                       std::uint32_t v;
+                       std::memcpy(&v, s + i, 4);
+                       v ^= 0x00FFFFFFu;  // the fourth byte stays
+                       std::memcpy(d + i, &v, 4);
+                     }
+                   });
   }
   return MapRows(source, out, source.format(), [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
     for (std::size_t i = 0; i < rowBytes; ++i) d[i] = static_cast<std::uint8_t>(~s[i]);
@@ -167,39 +195,45 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
   right = std::min(right, bitmap.width()), bottom = std::min(bottom, bitmap.height());
   if (left >= right || top >= bottom) return true;
   const int step = BytesPerPixel(bitmap);
-  const int blocks = (right - left + n - 1) / n;
-  // Per block column: blue, green and red sums over the block's cells.
-  std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
-  // Block ends are worked out as start + min(n, rest), never start + n, which
-  // could overflow for a huge n.
-  for (int y0 = top, y1; y0 < bottom; y0 = y1) {
-    y1 = y0 + std::min(n, bottom - y0);
-    std::fill(sums.begin(), sums.end(), 0);
-    for (int y = y0; y < y1; ++y) {
-      const std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
-      std::uint64_t* s = sums.data();
-      for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
-        x1 = x0 + std::min(n, right - x0);
-        std::uint64_t b = 0, g = 0, r = 0;
-        for (int x = x0; x < x1; ++x, p += step) b += p[0], g += p[1], r += p[2];
-        s[0] += b, s[1] += g, s[2] += r;
-      }
-    }
-    const std::uint64_t rows = std::uint64_t(y1 - y0);
-    for (int y = y0; y < y1; ++y) {
-      std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
-      const std::uint64_t* s = sums.data();
-      for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
-        x1 = x0 + std::min(n, right - x0);
-        const std::uint64_t cells = rows * std::uint64_t(x1 - x0);
-        const auto b = static_cast<std::uint8_t>(s[0] / cells);
-        const auto g = static_cast<std::uint8_t>(s[1] / cells);
-        const auto r = static_cast<std::uint8_t>(s[2] / cells);
-        for (int x = x0; x < x1; ++x, p += step) p[0] = b, p[1] = g, p[2] = r;
-      }
-    }
-  }
-  return true;
+  const int blocks = (right - left - 1) / n + 1;
+  const int blockRows = (bottom - top - 1) / n + 1;
+  // Bands of block rows run on all cores, each with its own sums.
+  return ForRowBands(blockRows, std::size_t(right - left) * (bottom - top),
+                     [&](int first, int last) {
+                       // Per block column: blue, green and red sums over the block's cells.
+                       std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
+                       for (int i = first; i < last; ++i) {
+                         // Block ends are worked out as start + min(n, rest), never start + n,
+                         // which could overflow for a huge n.
+                         const int y0 = top + static_cast<int>(static_cast<long long>(i) * n);
+                         const int y1 = y0 + std::min(n, bottom - y0);
+                         std::fill(sums.begin(), sums.end(), 0);
+                         for (int y = y0; y < y1; ++y) {
+                           const std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
+                           std::uint64_t* s = sums.data();
+                           for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
+                             x1 = x0 + std::min(n, right - x0);
+                             std::uint64_t b = 0, g = 0, r = 0;
+                             for (int x = x0; x < x1; ++x, p += step)
+                               b += p[0], g += p[1], r += p[2];
+                             s[0] += b, s[1] += g, s[2] += r;
+                           }
+                         }
+                         const std::uint64_t rows = std::uint64_t(y1 - y0);
+                         for (int y = y0; y < y1; ++y) {
+                           std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
+                           const std::uint64_t* s = sums.data();
+                           for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
+                             x1 = x0 + std::min(n, right - x0);
+                             const std::uint64_t cells = rows * std::uint64_t(x1 - x0);
+                             const auto b = static_cast<std::uint8_t>(s[0] / cells);
+                             const auto g = static_cast<std::uint8_t>(s[1] / cells);
+                             const auto r = static_cast<std::uint8_t>(s[2] / cells);
+                             for (int x = x0; x < x1; ++x, p += step) p[0] = b, p[1] = g, p[2] = r;
+                           }
+                         }
+                       }
+                     });
 }
 
 const std::vector<Rgb>& MonoPalette() {
@@ -228,21 +262,25 @@ bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
   const auto white = [](const std::uint8_t* p) {
     return unsigned(p[0]) + p[1] + p[2] >= 383u ? 1u : 0u;
   };
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* p = bitmap.row(y);
-    std::uint8_t* d = out.row(y);
-    int x0 = 0;
-    for (; x0 + 8 <= width; x0 += 8, p += 8 * step) {
-      unsigned byte = 0;
-      for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * step);
-      *d++ = static_cast<std::uint8_t>(byte);
+  const bool ok = ForRowBands(height, std::size_t(width) * height, [&](int begin, int end) {
+    const int wd = width, st = step;  // locals: byte stores cannot alias them
+    for (int y = begin; y < end; ++y) {
+      const std::uint8_t* p = bitmap.row(y);
+      std::uint8_t* d = out.row(y);
+      int x0 = 0;
+      for (; x0 + 8 <= wd; x0 += 8, p += 8 * st) {
+        unsigned byte = 0;
+        for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * st);
+        *d++ = static_cast<std::uint8_t>(byte);
+      }
+      if (x0 < wd) {
+        unsigned byte = 0;
+        for (int x = x0; x < wd; ++x, p += st) byte = (byte << 1) | white(p);
+        *d = static_cast<std::uint8_t>(byte << (8 - (wd - x0)));
+      }
     }
-    if (x0 < width) {
-      unsigned byte = 0;
-      for (int x = x0; x < width; ++x, p += step) byte = (byte << 1) | white(p);
-      *d = static_cast<std::uint8_t>(byte << (8 - (width - x0)));
-    }
-  }
+  });
+  if (!ok) return false;
   result = std::move(out);
   return true;
 }
@@ -261,14 +299,19 @@ bool ReduceTo16Colours(const Bitmap& bitmap, Bitmap& result) {
   };
   const int step = BytesPerPixel(bitmap);
   const int w = bitmap.width();
-  for (int y = 0; y < bitmap.height(); ++y) {
-    const std::uint8_t* p = bitmap.row(y);
-    std::uint8_t* d = out.row(y);
-    int x = 0;
-    for (; x + 1 < w; x += 2, p += 2 * step)
-      *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + step));
-    if (x < w) *d = static_cast<std::uint8_t>(nearest(p) << 4);
-  }
+  const int h = bitmap.height();
+  const bool ok = ForRowBands(h, std::size_t(w) * h, [&](int begin, int end) {
+    const int wd = w, st = step;  // locals: byte stores cannot alias them
+    for (int y = begin; y < end; ++y) {
+      const std::uint8_t* p = bitmap.row(y);
+      std::uint8_t* d = out.row(y);
+      int x = 0;
+      for (; x + 1 < wd; x += 2, p += 2 * st)
+        *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + st));
+      if (x < wd) *d = static_cast<std::uint8_t>(nearest(p) << 4);
+    }
+  });
+  if (!ok) return false;
   result = std::move(out);
   return true;
 }

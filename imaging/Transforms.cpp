@@ -2,13 +2,12 @@
 // builds its result in a fresh bitmap and moves it into place only on
 // success, so a failure leaves the result bitmap as it was.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "imaging/Codec.h"
+#include "imaging/RowBands.h"
 #include "imaging/Usr_wic.h"
 
 namespace lumivore {
@@ -226,35 +225,6 @@ void ShrinkRows(const Bitmap& src, Bitmap& dst, const FilterTable& h, const Filt
   }
 }
 
-// Splits the output rows over the processor's cores when the picture is
-// big enough to repay starting threads. False when any band failed (memory).
-template <typename Work>
-bool ForRowBands(int rows, std::size_t pixels, Work work) {
-  std::atomic<bool> failed{false};
-  const auto band = [&](int begin, int end) {
-    try {
-      work(begin, end);
-    } catch (...) {
-      failed = true;
-    }
-  };
-  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-  const int bands = pixels < (1u << 18) ? 1 : static_cast<int>(std::min<unsigned>(cores, rows));
-  std::vector<std::thread> threads;
-  threads.reserve(bands);
-  for (int i = 1; i < bands; ++i) {
-    const int begin = rows * i / bands, end = rows * (i + 1) / bands;
-    try {
-      threads.emplace_back(band, begin, end);
-    } catch (...) {
-      band(begin, end);  // no thread to be had: do it here
-    }
-  }
-  band(0, rows / bands);
-  for (auto& t : threads) t.join();
-  return !failed;
-}
-
 // Nearest neighbour, the source pixel under each output pixel's centre.
 // Output rows of the same source row are copies of the first one; pixels
 // are moved four bytes at a time (the fourth byte is overwritten by the next
@@ -297,30 +267,57 @@ bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
 
 // ------------------------------------------------------ flipping, rotating
 
-// Rotations walk the result in square tiles so that both the rows read and
-// the rows written stay in cache.
-template <typename SourceOf>
-void Remap(const Bitmap& src, Bitmap& dst, SourceOf sourceOf) {
+// Turns a quarter: the result's row y is the source's column y, read bottom
+// up (clockwise) or the source's column w - 1 - y, read top down
+// (anticlockwise). `Step` is the source's bytes per pixel; the result is
+// 24-bit. It is walked in square tiles so that both the rows read and the
+// rows written stay in cache; each band of result rows runs on its own core.
+template <int Step>
+bool TurnQuarter(const Bitmap& src, Bitmap& dst, bool clockwise) {
   constexpr int kTile = 64;
-  for (int ty = 0; ty < dst.height(); ty += kTile) {
-    for (int tx = 0; tx < dst.width(); tx += kTile) {
-      const int yEnd = std::min(ty + kTile, dst.height());
-      const int xEnd = std::min(tx + kTile, dst.width());
-      for (int y = ty; y < yEnd; ++y) {
-        std::uint8_t* d = dst.row(y) + 3 * tx;
-        for (int x = tx; x < xEnd; ++x, d += 3) {
-          const auto [sx, sy] = sourceOf(x, y);
-          const std::uint8_t* s = src.row(sy) + 3 * sx;
-          d[0] = s[0], d[1] = s[1], d[2] = s[2];
+  const int w = src.width(), h = src.height();
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(src.stride());
+  // Result pixel (x, y) comes from source (y, h - 1 - x) or (w - 1 - y, x).
+  const std::ptrdiff_t step = clockwise ? -stride : stride;
+  return ForRowBands(dst.height(), std::size_t(w) * h, [&](int yBegin, int yEnd) {
+    const std::ptrdiff_t down = step;  // a local: byte stores cannot alias it
+    const int rows = h;
+    for (int ty = yBegin; ty < yEnd; ty += kTile) {
+      const int tyEnd = std::min(ty + kTile, yEnd);
+      for (int tx = 0; tx < rows; tx += kTile) {
+        const int n = std::min(tx + kTile, rows) - tx;
+        for (int y = ty; y < tyEnd; ++y) {
+          std::uint8_t* d = dst.row(y) + 3 * std::size_t(tx);
+          const std::uint8_t* s = clockwise ? src.row(h - 1 - tx) + Step * std::size_t(y)
+                                            : src.row(tx) + Step * std::size_t(w - 1 - y);
+          for (int i = 0; i < n; ++i, d += 3, s += down) d[0] = s[0], d[1] = s[1], d[2] = s[2];
         }
       }
     }
-  }
+  });
 }
 
-void MirrorRow(const std::uint8_t* s, std::uint8_t* d, int width) {
-  const std::uint8_t* p = s + 3 * std::size_t(width - 1);
-  for (int x = 0; x < width; ++x, d += 3, p -= 3) d[0] = p[0], d[1] = p[1], d[2] = p[2];
+// One 24-bit result row from a source row of `Step` bytes per pixel, in
+// reverse order (mirror) or as it is.
+template <int Step>
+void CopyRow(const std::uint8_t* s, std::uint8_t* d, int width, bool reverse) {
+  if (!reverse && Step == 3) {
+    std::memcpy(d, s, 3 * std::size_t(width));
+    return;
+  }
+  const std::ptrdiff_t step = reverse ? -Step : Step;
+  const std::uint8_t* p = reverse ? s + Step * std::size_t(width - 1) : s;
+  for (int x = 0; x < width; ++x, d += 3, p += step) d[0] = p[0], d[1] = p[1], d[2] = p[2];
+}
+
+// Mirrors (code 4), turns upside down (5) or half round (2) into `result`.
+template <int Step>
+bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code) {
+  const int w = bitmap.width(), h = bitmap.height();
+  return ForRowBands(h, std::size_t(w) * h, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y)
+      CopyRow<Step>(bitmap.row(code == 4 ? y : h - 1 - y), result.row(y), w, code != 5);
+  });
 }
 
 }  // namespace
@@ -364,30 +361,18 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
 
 bool WicFlipRotate(Bitmap& bitmap, unsigned code) {
   try {
-    if (!MakeBgr24(bitmap)) return false;
+    if (bitmap.empty()) return false;
+    // A 32-bit picture is read as it is; others are made 24-bit first.
+    const bool wide = code >= 1 && code <= 5 && bitmap.format() == PixelFormat::Bgrx32;
+    if (!wide && !MakeBgr24(bitmap)) return false;
     if (code < 1 || code > 5) return true;  // only the 24-bit conversion
     const int w = bitmap.width(), h = bitmap.height();
     const bool turn = code == 1 || code == 3;
     Bitmap result;
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
-    const std::size_t rowBytes = 3 * std::size_t(w);
-    switch (code) {
-      case 1:  // 90 degrees clockwise: the left column, bottom up, becomes the top row
-        Remap(bitmap, result, [h](int x, int y) { return std::pair{y, h - 1 - x}; });
-        break;
-      case 3:  // 270 degrees clockwise: the right column, top down, becomes the top row
-        Remap(bitmap, result, [w](int x, int y) { return std::pair{w - 1 - y, x}; });
-        break;
-      case 2:
-        for (int y = 0; y < h; ++y) MirrorRow(bitmap.row(h - 1 - y), result.row(y), w);
-        break;
-      case 4:
-        for (int y = 0; y < h; ++y) MirrorRow(bitmap.row(y), result.row(y), w);
-        break;
-      case 5:
-        for (int y = 0; y < h; ++y) std::memcpy(result.row(y), bitmap.row(h - 1 - y), rowBytes);
-        break;
-    }
+    const bool ok = turn ? (wide ? TurnQuarter<4> : TurnQuarter<3>)(bitmap, result, code == 1)
+                         : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
+    if (!ok) return false;
     bitmap = std::move(result);
     return true;
   } catch (...) {

@@ -47,6 +47,32 @@ TEST_P(FlipRotate, MovesEveryPixelWhereExpected) {
   }
 }
 
+// A picture large enough to be split into bands of rows, with padded rows,
+// in both full-colour formats; every pixel has its own colour.
+TEST_P(FlipRotate, MovesEveryPixelOfALargePictureInEitherFormat) {
+  const TurnCase& c = GetParam();
+  const int w = 701, h = 409;
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    Bitmap source;
+    ASSERT_TRUE(source.allocate(w, h, format));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        source.setPixel(x, y, MakeRgb(x & 0xFF, y & 0xFF, (x >> 8) | ((y >> 8) << 4)));
+    Bitmap b = source;
+    ASSERT_TRUE(WicFlipRotate(b, c.code));
+    ASSERT_EQ(b.format(), PixelFormat::Bgr24);
+    ASSERT_EQ(b.width(), c.swapsSize ? h : w);
+    ASSERT_EQ(b.height(), c.swapsSize ? w : h);
+    for (int y = 0; y < b.height(); ++y) {
+      for (int x = 0; x < b.width(); ++x) {
+        const auto [sx, sy] = c.sourceOf(x, y, w, h);
+        ASSERT_EQ(b.pixel(x, y), source.pixel(sx, sy))
+            << "code " << c.code << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Codes, FlipRotate,
     testing::Values(
