@@ -93,7 +93,6 @@ TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
 TLumivoreForm::TLumivoreForm(Platform& platform, const QString& exePath)
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
       platform_(platform),
-      exePath_(exePath),
       location_(LocateSettings(exePath.toStdString())) {
   setObjectName("LumivoreForm");
   setWindowTitle("Lumivore");

@@ -246,7 +246,7 @@ LUMIVORE_INLINE void Apply(const std::uint8_t* raw, const std::uint8_t* up, std:
 
 // Filters one row of whole-byte samples into out (the filter type byte,
 // then n bytes) with the filter whose output has the smallest sum of
-// absolute values: the adaptive heuristic the PNG specification recommends.
+// absolute values: the usual adaptive heuristic for PNG rows.
 // Built twice, the AVX2 version running where the processor has it.
 __attribute__((target_clones("avx2", "default"))) void FilterRow(const std::uint8_t* raw,
                                                                  const std::uint8_t* up,
@@ -387,8 +387,8 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
     RawRow(bitmap, y, layout, table, image.row(y) + 1);
   }
 
-  // Palette indices and packed samples are never filtered, as the PNG
-  // specification advises: neighbouring values there are not near in colour.
+  // Palette indices and packed samples are never filtered: neighbouring
+  // values there are not near in colour, so differences only add noise.
   const bool filterable = layout.colourType != kPalette && layout.depth == 8;
   if (filterable && FiltersPay(image, layout.filterDistance())) {
     FilterAll(image, layout.filterDistance());
