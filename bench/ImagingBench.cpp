@@ -4,10 +4,12 @@
 // negative, mosaic 8, the 2-, 16- and 256-colour reductions, and PNG and
 // JPEG (quality 90 and 100) encode and decode, each for our code and, in the
 // same process on the same pixels, for libvips and ImageMagick. The corpus
-// gets the scaling and PNG cases. Pillow's PNG results, measured by
-// pillow_png.py, are read from the file given as --pillow=FILE. After the
-// runs a table gives our time divided by each peer's and the encoded sizes,
-// and a second one checks our PNG of each corpus picture against the peers.
+// gets the scaling and PNG cases; rotation and mirroring also run on its 4K
+// desktop, and on 32-bit copies of it and of the generated picture. Pillow's
+// PNG results, measured by pillow_png.py, are read from the file given as
+// --pillow=FILE. After the runs a table gives our time divided by each
+// peer's and the encoded sizes, and a second one checks our PNG of each
+// corpus picture against the peers.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -86,24 +88,39 @@ Bitmap Synthetic() {
   return b;
 }
 
-// One picture of the benchmark, with packed BGR and RGB rows (stride 3W)
-// for the peers.
+// The same pixels as a 32-bit picture, as a screen capture delivers them.
+Bitmap WithFourBytes(const Bitmap& source) {
+  Bitmap b;
+  b.allocate(source.width(), source.height(), PixelFormat::Bgrx32);
+  for (int y = 0; y < source.height(); ++y) {
+    const std::uint8_t* s = source.row(y);
+    std::uint8_t* d = b.row(y);
+    for (int x = 0; x < source.width(); ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+  }
+  return b;
+}
+
+// One picture of the benchmark (24-bit, or 32-bit with rows of exactly 4W
+// bytes), with packed BGR and RGB rows (stride 3W) for the peers.
 struct Picture {
   std::string name;
   Bitmap bitmap;
   std::vector<std::uint8_t> bgr, rgb;
 
   Picture(std::string n, Bitmap b) : name(std::move(n)), bitmap(std::move(b)) {
-    const int w = bitmap.width(), h = bitmap.height();
+    const int w = bitmap.width(), h = bitmap.height(), step = fourBytes() ? 4 : 3;
     bgr.resize(std::size_t(w) * h * 3);
+    std::uint8_t* d = bgr.data();
     for (int y = 0; y < h; ++y) {
-      std::memcpy(bgr.data() + std::size_t(y) * w * 3, bitmap.row(y), std::size_t(w) * 3);
+      const std::uint8_t* s = bitmap.row(y);
+      for (int x = 0; x < w; ++x, s += step, d += 3) d[0] = s[0], d[1] = s[1], d[2] = s[2];
     }
     rgb = bgr;
     for (std::size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
   }
   int width() const { return bitmap.width(); }
   int height() const { return bitmap.height(); }
+  bool fourBytes() const { return bitmap.format() == PixelFormat::Bgrx32; }
 };
 
 // The synthetic picture first, then the corpus in name order.
@@ -115,8 +132,18 @@ std::vector<Picture>& Pictures() {
 // The synthetic picture, for the cases that run on it alone.
 const Bitmap& Screenshot() { return Pictures().front().bitmap; }
 
+// Rotation and mirroring run on the synthetic picture and the 4K desktop
+// screenshot of the corpus, each as it is (24-bit) and as a capture leaves
+// it (32-bit).
+std::vector<Picture>& TurnPictures() {
+  static std::vector<Picture> pictures;
+  return pictures;
+}
+
 void LoadPictures() {
   Pictures().emplace_back("synthetic", Synthetic());
+  TurnPictures().emplace_back("synthetic", Screenshot());
+  TurnPictures().emplace_back("synthetic_bgrx", WithFourBytes(Screenshot()));
   std::vector<std::filesystem::path> files;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(LUMIVORE_BENCH_CORPUS, error)) {
@@ -127,6 +154,11 @@ void LoadPictures() {
     Bitmap b;
     if (WicLoadImage(file.string(), b)) {
       Pictures().emplace_back(file.stem().string(), std::move(b));
+      if (file.stem() == "desktop4k") {
+        const Bitmap& desktop = Pictures().back().bitmap;
+        TurnPictures().emplace_back("desktop4k", desktop);
+        TurnPictures().emplace_back("desktop4k_bgrx", WithFourBytes(desktop));
+      }
     } else {
       std::fprintf(stderr, "cannot read %s\n", file.c_str());
     }
@@ -192,6 +224,11 @@ void OursDecodeBench(benchmark::State& state, const Picture& picture) {
 
 #ifdef LUMIVORE_BENCH_VIPS
 vips::VImage VipsSource(const Picture& picture) {
+  if (picture.fourBytes()) {  // four bands, as the bitmap holds them
+    return vips::VImage::new_from_memory(const_cast<std::uint8_t*>(picture.bitmap.bits()),
+                                         picture.bitmap.byteSize(), picture.width(),
+                                         picture.height(), 4, VIPS_FORMAT_UCHAR);
+  }
   return vips::VImage::new_from_memory(const_cast<std::uint8_t*>(picture.rgb.data()),
                                        picture.rgb.size(), picture.width(), picture.height(), 3,
                                        VIPS_FORMAT_UCHAR);
@@ -265,6 +302,10 @@ void VipsDecodeBench(benchmark::State& state, const Picture& picture) {
 
 #ifdef LUMIVORE_BENCH_MAGICK
 Magick::Image MagickSource(const Picture& picture) {
+  if (picture.fourBytes()) {
+    return Magick::Image(picture.width(), picture.height(), "BGRA", MagickCore::CharPixel,
+                         picture.bitmap.bits());
+  }
   return Magick::Image(picture.width(), picture.height(), "BGR", MagickCore::CharPixel,
                        picture.bgr.data());
 }
@@ -449,13 +490,7 @@ void OursEdit(benchmark::State& state) {
   ScriptedDesktop desktop;
   TLumivoreForm form(desktop, dir.filePath("lumivore"));
   const EditCase& edit = kEdits[state.range(0)];
-  Bitmap captured;
-  captured.allocate(kWidth, kHeight, PixelFormat::Bgrx32);
-  for (int y = 0; y < kHeight; ++y) {
-    const std::uint8_t* s = Screenshot().row(y);
-    std::uint8_t* d = captured.row(y);
-    for (int x = 0; x < kWidth; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
-  }
+  const Bitmap captured = WithFourBytes(Screenshot());
   for (auto _ : state) {
     state.PauseTiming();
     form.FUndoList.clear();
@@ -551,11 +586,9 @@ void RegisterAll() {
       }
     }
     if (synthetic) {
-      for (int which = 0; which < 3; ++which) {
-        for (const Peer& p : peers) {
-          Register(std::string(kTransformNames[which]) + "." + picture.name + "/" + p.name,
-                   p.transform, picture, {which});
-        }
+      for (const Peer& p : peers) {
+        Register(std::string(kTransformNames[2]) + "." + picture.name + "/" + p.name,
+                 p.transform, picture, {2});
       }
     }
     for (int format : {0, 90, 100}) {
@@ -565,6 +598,14 @@ void RegisterAll() {
                  picture, {format});
         Register("decode_" + CodecName(format) + "." + picture.name + "/" + p.name, p.decode,
                  picture, {format});
+      }
+    }
+  }
+  for (const Picture& picture : TurnPictures()) {
+    for (int which = 0; which < 2; ++which) {
+      for (const Peer& p : peers) {
+        Register(std::string(kTransformNames[which]) + "." + picture.name + "/" + p.name,
+                 p.transform, picture, {which});
       }
     }
   }

@@ -19,6 +19,42 @@ void AdviseLargePages(void* block, std::size_t bytes) {
 #endif
 }
 
+namespace {
+#if defined(__has_feature)
+#define LUMIVORE_HAS_FEATURE(x) __has_feature(x)
+#else
+#define LUMIVORE_HAS_FEATURE(x) 0
+#endif
+// Blocks from this size on are mapped by themselves. Under AddressSanitizer
+// everything comes from calloc, so that reads past a bitmap are caught.
+#if defined(__SANITIZE_ADDRESS__) || LUMIVORE_HAS_FEATURE(address_sanitizer)
+constexpr std::size_t kMappedFrom = SIZE_MAX;
+#else
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+#endif
+}  // namespace
+
+void* AllocateZeroed(std::size_t bytes) {
+  if (bytes >= kMappedFrom) {
+    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) throw std::bad_alloc();
+    AdviseLargePages(block, bytes);
+    return block;
+  }
+  void* block = std::calloc(std::max<std::size_t>(bytes, 1), 1);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+void FreeZeroed(void* block, std::size_t bytes) {
+  if (!block) return;
+  if (bytes >= kMappedFrom) {
+    munmap(block, bytes);
+  } else {
+    std::free(block);
+  }
+}
+
 int BitsPerPixel(PixelFormat f) { return static_cast<int>(f); }
 
 bool IsIndexed(PixelFormat f) {

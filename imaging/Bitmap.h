@@ -45,12 +45,17 @@ constexpr std::uint32_t ColorRefFromRgb(Rgb c) {
          (std::uint32_t{BlueOf(c)} << 16);
 }
 
-// Pixel storage taken zeroed from calloc: a large block comes as fresh pages
-// that the system has already zeroed, so a big bitmap costs no pass over its
-// memory when it is made, and each page is first touched by the code that
-// fills it (several threads at once, for the transforms). Value-initialising
-// an element writes nothing, which is only right on memory fresh from
-// calloc: pixel vectors are made at their final size and never grown.
+// Pixel storage that comes zeroed without a pass over it. A large block is
+// mapped straight from the system as fresh pages, which the system zeroes
+// as each is first touched, by the code that fills it (several threads at
+// once, for the transforms); calloc would often hand back memory freed
+// before and clear all of it on one core first. Small blocks come from
+// calloc. Value-initialising an element writes nothing, which is only right
+// on such memory: pixel vectors are made at their final size and never
+// grown. `AllocateZeroed` throws std::bad_alloc when memory runs out;
+// `FreeZeroed` takes the same size back.
+void* AllocateZeroed(std::size_t bytes);
+void FreeZeroed(void* block, std::size_t bytes);
 // Asks the system to back a large block with huge pages where it can: a
 // 4K picture then takes a few hundred page faults instead of tens of
 // thousands.
@@ -63,12 +68,10 @@ struct ZeroedAllocator {
   template <typename U>
   ZeroedAllocator(const ZeroedAllocator<U>&) {}
   T* allocate(std::size_t n) {
-    void* p = std::calloc(n, sizeof(T));
-    if (!p) throw std::bad_alloc();
-    AdviseLargePages(p, n * sizeof(T));
-    return static_cast<T*>(p);
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(AllocateZeroed(n * sizeof(T)));
   }
-  void deallocate(T* p, std::size_t) { std::free(p); }
+  void deallocate(T* p, std::size_t n) { FreeZeroed(p, n * sizeof(T)); }
   template <typename U>
   void construct(U*) noexcept {}
   template <typename U, typename... Args>

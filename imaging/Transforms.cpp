@@ -2,9 +2,14 @@
 // builds its result in a fresh bitmap and moves it into place only on
 // success, so a failure leaves the result bitmap as it was.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "imaging/Codec.h"
 #include "imaging/RowBands.h"
@@ -266,57 +271,196 @@ bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
 }
 
 // ------------------------------------------------------ flipping, rotating
+//
+// Results are 24-bit; sources are read as they are, 24-bit (`Step` 3) or
+// 32-bit (`Step` 4). Where the processor has byte shuffles (SSSE3), four
+// pixels move at a time: a quarter turn transposes 4 x 4 blocks of pixels in
+// registers, a mirror reverses four pixels at once. The plain loops below do
+// the rest: the edges of blocks and pictures, and every pixel elsewhere.
+
+// One source pixel as the low three bytes of a little-endian word: a
+// 32-bit pixel with its ignored byte, a 24-bit one with the byte after it,
+// which the caller makes sure lies inside the picture.
+std::uint32_t LoadPixel(const std::uint8_t* p) {
+  static_assert(std::endian::native == std::endian::little);
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// Writes `n` 24-bit pixels to `d`, taken from `s`, `s + step`, `s + 2 step`
+// and so on (`Step` bytes each). Four pixels at a time are packed into three
+// words and stored whole; the few left over are stored three bytes each, so
+// nothing is written past the row. `wide` says that a four-byte read at each
+// source pixel stays inside the picture (only the last pixel of a 24-bit
+// picture without row padding has no byte after it).
+template <int Step>
+void GatherRow(const std::uint8_t* s, std::ptrdiff_t step, std::uint8_t* d, int n, bool wide) {
+  int i = 0;
+  if (Step == 4 || wide) {
+    for (; i + 4 <= n; i += 4, s += 4 * step, d += 12) {
+      const std::uint32_t a = LoadPixel(s), b = LoadPixel(s + step), c = LoadPixel(s + 2 * step),
+                          e = LoadPixel(s + 3 * step);
+      const std::uint32_t words[3] = {(a & 0xFFFFFF) | b << 24, (b >> 8 & 0xFFFF) | c << 16,
+                                      (c >> 16 & 0xFF) | e << 8};
+      std::memcpy(d, words, 12);
+    }
+  }
+  for (; i < n; ++i, s += step, d += 3) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+}
+
+// True when `bytes` bytes can be read at each of `n` pixels from `s` on,
+// `step` bytes apart, without passing `end`.
+bool ReadsFit(const std::uint8_t* s, std::ptrdiff_t step, int n, int bytes,
+              const std::uint8_t* end) {
+  const std::uint8_t* last = step > 0 ? s + (n - 1) * step : s;
+  return end - last >= bytes;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LUMIVORE_SSSE3 __attribute__((target("ssse3")))
+
+bool HasByteShuffle() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Four pixels from `p` on as four 32-bit lanes; a 24-bit load reads 16
+// bytes, four more than the pixels, which the caller makes sure exist.
+template <int Step>
+LUMIVORE_SSSE3 __m128i LoadFour(const std::uint8_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if constexpr (Step == 4) return v;
+  return _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1));
+}
+
+// Stores four 32-bit lanes as four 24-bit pixels: exactly 12 bytes.
+LUMIVORE_SSSE3 void StoreFour(std::uint8_t* d, __m128i v) {
+  v = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(d), v);
+  const std::uint32_t high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+  std::memcpy(d + 8, &high, 4);
+}
+
+// One tile of a quarter turn, result rows [y0, y1) and columns [x0, x1),
+// in 4 x 4 blocks: four source rows (`step` apart, the first at `first(x)`
+// plus `Step` times the leftmost source column of the block) give four
+// result rows. Clockwise, result row y + k is source column y + k; else it
+// is source column w - 1 - y - k, so the lanes come out in reverse. Returns
+// the result rows done; every row done has all its columns [x0, x1) written.
+template <int Step, bool Clockwise>
+LUMIVORE_SSSE3 int TurnBlocks(const Bitmap& src, Bitmap& dst, std::ptrdiff_t step, int y0, int y1,
+                              int x0, int x1, const std::uint8_t* end) {
+  const int w = src.width(), h = src.height();
+  int y = y0;
+  for (; y + 4 <= y1; y += 4) {
+    const std::size_t column = Clockwise ? y : w - 4 - y;
+    std::uint8_t* d[4] = {dst.row(y), dst.row(y + 1), dst.row(y + 2), dst.row(y + 3)};
+    int x = x0;
+    for (; x + 4 <= x1; x += 4) {
+      const std::uint8_t* s = src.row(Clockwise ? h - 1 - x : x) + Step * column;
+      if (end - (Clockwise ? s : s + 3 * step) < 16) break;  // the picture's last bytes
+      const __m128i r0 = LoadFour<Step>(s), r1 = LoadFour<Step>(s + step),
+                    r2 = LoadFour<Step>(s + 2 * step), r3 = LoadFour<Step>(s + 3 * step);
+      const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpackhi_epi32(r0, r1),
+                    t2 = _mm_unpacklo_epi32(r2, r3), t3 = _mm_unpackhi_epi32(r2, r3);
+      const __m128i lanes[4] = {_mm_unpacklo_epi64(t0, t2), _mm_unpackhi_epi64(t0, t2),
+                                _mm_unpacklo_epi64(t1, t3), _mm_unpackhi_epi64(t1, t3)};
+      for (int k = 0; k < 4; ++k) StoreFour(d[k] + 3 * std::size_t(x), lanes[Clockwise ? k : 3 - k]);
+    }
+    for (int k = 0; k < 4 && x < x1; ++k) {
+      const std::uint8_t* s = src.row(Clockwise ? h - 1 - x : x) +
+                              Step * std::size_t(Clockwise ? y + k : w - 1 - y - k);
+      GatherRow<Step>(s, step, d[k] + 3 * std::size_t(x), x1 - x,
+                      ReadsFit(s, step, x1 - x, 4, end));
+    }
+  }
+  return y - y0;
+}
+
+// `n` pixels of a source row, from `s` on, reversed or not, into `d`: four
+// at a time as far as 16-byte reads stay inside the picture. Returns the
+// pixels done, a multiple of four.
+template <int Step>
+LUMIVORE_SSSE3 int CopyFours(const std::uint8_t* s, bool reverse, std::uint8_t* d, int n,
+                             const std::uint8_t* end) {
+  int i = 0;
+  for (; i + 4 <= n; i += 4, d += 12) {
+    const std::uint8_t* p = reverse ? s - Step * (i + 3) : s + Step * i;  // leftmost of the four
+    if (end - p < 16) break;
+    const __m128i v = LoadFour<Step>(p);
+    StoreFour(d, reverse ? _mm_shuffle_epi32(v, 0x1B) : v);
+  }
+  return i;
+}
+#else
+bool HasByteShuffle() { return false; }
+
+template <int Step, bool Clockwise>
+int TurnBlocks(const Bitmap&, Bitmap&, std::ptrdiff_t, int, int, int, int, const std::uint8_t*) {
+  return 0;
+}
+
+template <int Step>
+int CopyFours(const std::uint8_t*, bool, std::uint8_t*, int, const std::uint8_t*) {
+  return 0;
+}
+#endif
 
 // Turns a quarter: the result's row y is the source's column y, read bottom
 // up (clockwise) or the source's column w - 1 - y, read top down
-// (anticlockwise). `Step` is the source's bytes per pixel; the result is
-// 24-bit. It is walked in square tiles so that both the rows read and the
-// rows written stay in cache; each band of result rows runs on its own core.
-template <int Step>
-bool TurnQuarter(const Bitmap& src, Bitmap& dst, bool clockwise) {
-  constexpr int kTile = 64;
+// (anticlockwise). It is walked in square tiles so that both the rows read
+// and the rows written stay in the first-level cache; each band of result
+// rows runs on its own core, which also takes the fresh pages of its rows.
+template <int Step, bool Clockwise>
+bool TurnQuarter(const Bitmap& src, Bitmap& dst) {
+  constexpr int kTile = 32;
   const int w = src.width(), h = src.height();
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(src.stride());
+  const std::uint8_t* end = src.bits() + src.byteSize();
   // Result pixel (x, y) comes from source (y, h - 1 - x) or (w - 1 - y, x).
-  const std::ptrdiff_t step = clockwise ? -stride : stride;
+  const std::ptrdiff_t step = Clockwise ? -stride : stride;
+  const bool blocks = HasByteShuffle();
   return ForRowBands(dst.height(), std::size_t(w) * h, [&](int yBegin, int yEnd) {
-    const std::ptrdiff_t down = step;  // a local: byte stores cannot alias it
-    const int rows = h;
     for (int ty = yBegin; ty < yEnd; ty += kTile) {
       const int tyEnd = std::min(ty + kTile, yEnd);
-      for (int tx = 0; tx < rows; tx += kTile) {
-        const int n = std::min(tx + kTile, rows) - tx;
-        for (int y = ty; y < tyEnd; ++y) {
-          std::uint8_t* d = dst.row(y) + 3 * std::size_t(tx);
-          const std::uint8_t* s = clockwise ? src.row(h - 1 - tx) + Step * std::size_t(y)
-                                            : src.row(tx) + Step * std::size_t(w - 1 - y);
-          for (int i = 0; i < n; ++i, d += 3, s += down) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+      for (int tx = 0; tx < h; tx += kTile) {
+        const int txEnd = std::min(tx + kTile, h);
+        int y = ty;
+        if (blocks) y += TurnBlocks<Step, Clockwise>(src, dst, step, ty, tyEnd, tx, txEnd, end);
+        for (; y < tyEnd; ++y) {
+          const std::uint8_t* s =
+              src.row(Clockwise ? h - 1 - tx : tx) + Step * std::size_t(Clockwise ? y : w - 1 - y);
+          GatherRow<Step>(s, step, dst.row(y) + 3 * std::size_t(tx), txEnd - tx,
+                          ReadsFit(s, step, txEnd - tx, 4, end));
         }
       }
     }
   });
 }
 
-// One 24-bit result row from a source row of `Step` bytes per pixel, in
-// reverse order (mirror) or as it is.
-template <int Step>
-void CopyRow(const std::uint8_t* s, std::uint8_t* d, int width, bool reverse) {
-  if (!reverse && Step == 3) {
-    std::memcpy(d, s, 3 * std::size_t(width));
-    return;
-  }
-  const std::ptrdiff_t step = reverse ? -Step : Step;
-  const std::uint8_t* p = reverse ? s + Step * std::size_t(width - 1) : s;
-  for (int x = 0; x < width; ++x, d += 3, p += step) d[0] = p[0], d[1] = p[1], d[2] = p[2];
-}
-
 // Mirrors (code 4), turns upside down (5) or half round (2) into `result`.
 template <int Step>
 bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code) {
   const int w = bitmap.width(), h = bitmap.height();
-  return ForRowBands(h, std::size_t(w) * h, [&](int begin, int end) {
-    for (int y = begin; y < end; ++y)
-      CopyRow<Step>(bitmap.row(code == 4 ? y : h - 1 - y), result.row(y), w, code != 5);
+  const std::uint8_t* end = bitmap.bits() + bitmap.byteSize();
+  const bool reverse = code != 5;
+  const std::ptrdiff_t step = reverse ? -Step : Step;
+  const bool fours = HasByteShuffle();
+  return ForRowBands(h, std::size_t(w) * h, [&](int begin, int stop) {
+    for (int y = begin; y < stop; ++y) {
+      const std::uint8_t* s = bitmap.row(code == 4 ? y : h - 1 - y);
+      std::uint8_t* d = result.row(y);
+      if (!reverse && Step == 3) {
+        std::memcpy(d, s, 3 * std::size_t(w));
+        continue;
+      }
+      if (reverse) s += Step * std::size_t(w - 1);
+      const int done = fours ? CopyFours<Step>(s, reverse, d, w, end) : 0;
+      s += step * done;
+      GatherRow<Step>(s, step, d + 3 * std::size_t(done), w - done,
+                      ReadsFit(s, step, w - done, 4, end));
+    }
   });
 }
 
@@ -370,8 +514,9 @@ bool WicFlipRotate(Bitmap& bitmap, unsigned code) {
     const bool turn = code == 1 || code == 3;
     Bitmap result;
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
-    const bool ok = turn ? (wide ? TurnQuarter<4> : TurnQuarter<3>)(bitmap, result, code == 1)
-                         : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
+    const auto turner = code == 1 ? (wide ? TurnQuarter<4, true> : TurnQuarter<3, true>)
+                                  : (wide ? TurnQuarter<4, false> : TurnQuarter<3, false>);
+    const bool ok = turn ? turner(bitmap, result) : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
     if (!ok) return false;
     bitmap = std::move(result);
     return true;
