@@ -343,19 +343,30 @@ LUMIVORE_SSSE3 void StoreFour(std::uint8_t* d, __m128i v) {
 }
 
 // One tile of a quarter turn, result rows [y0, y1) and columns [x0, x1),
-// in 4 x 4 blocks: four source rows (`step` apart, the first at `first(x)`
-// plus `Step` times the leftmost source column of the block) give four
-// result rows. Clockwise, result row y + k is source column y + k; else it
-// is source column w - 1 - y - k, so the lanes come out in reverse. Returns
-// the result rows done; every row done has all its columns [x0, x1) written.
+// in 4 x 4 blocks: four source rows, `step` apart, give four result rows.
+// Clockwise, result row y + k is source column y + k; else it is source
+// column w - 1 - y - k, so the lanes come out in reverse. The tiles are
+// tall and narrow, so the source is read along its rows, which the
+// processor fetches ahead by itself; the result rows are written a few
+// bytes each, so their lines are fetched ahead here, `kAhead` rows early.
+// Returns the result rows done; every row done has all its columns
+// [x0, x1) written.
 template <int Step, bool Clockwise>
 LUMIVORE_SSSE3 int TurnBlocks(const Bitmap& src, Bitmap& dst, std::ptrdiff_t step, int y0, int y1,
                               int x0, int x1, const std::uint8_t* end) {
+  constexpr int kAhead = 32;
   const int w = src.width(), h = src.height();
   int y = y0;
   for (; y + 4 <= y1; y += 4) {
     const std::size_t column = Clockwise ? y : w - 4 - y;
     std::uint8_t* d[4] = {dst.row(y), dst.row(y + 1), dst.row(y + 2), dst.row(y + 3)};
+    if (y + kAhead + 4 <= dst.height()) {
+      for (int k = 0; k < 4; ++k) {
+        const std::uint8_t* ahead = dst.row(y + kAhead + k) + 3 * std::size_t(x0);
+        __builtin_prefetch(ahead, 1);
+        __builtin_prefetch(ahead + 3 * std::size_t(x1 - x0) - 1, 1);
+      }
+    }
     int x = x0;
     for (; x + 4 <= x1; x += 4) {
       const std::uint8_t* s = src.row(Clockwise ? h - 1 - x : x) + Step * column;
@@ -409,12 +420,13 @@ int CopyFours(const std::uint8_t*, bool, std::uint8_t*, int, const std::uint8_t*
 
 // Turns a quarter: the result's row y is the source's column y, read bottom
 // up (clockwise) or the source's column w - 1 - y, read top down
-// (anticlockwise). It is walked in square tiles so that both the rows read
-// and the rows written stay in the first-level cache; each band of result
-// rows runs on its own core, which also takes the fresh pages of its rows.
+// (anticlockwise). It is walked in tiles of `kTileRows` result rows by
+// `kTileColumns` columns (see TurnBlocks for their shape); each band of
+// result rows runs on its own core, which also takes the fresh pages of its
+// rows.
 template <int Step, bool Clockwise>
 bool TurnQuarter(const Bitmap& src, Bitmap& dst) {
-  constexpr int kTile = 32;
+  constexpr int kTileRows = 256, kTileColumns = 8;
   const int w = src.width(), h = src.height();
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(src.stride());
   const std::uint8_t* end = src.bits() + src.byteSize();
@@ -422,10 +434,10 @@ bool TurnQuarter(const Bitmap& src, Bitmap& dst) {
   const std::ptrdiff_t step = Clockwise ? -stride : stride;
   const bool blocks = HasByteShuffle();
   return ForRowBands(dst.height(), std::size_t(w) * h, [&](int yBegin, int yEnd) {
-    for (int ty = yBegin; ty < yEnd; ty += kTile) {
-      const int tyEnd = std::min(ty + kTile, yEnd);
-      for (int tx = 0; tx < h; tx += kTile) {
-        const int txEnd = std::min(tx + kTile, h);
+    for (int ty = yBegin; ty < yEnd; ty += kTileRows) {
+      const int tyEnd = std::min(ty + kTileRows, yEnd);
+      for (int tx = 0; tx < h; tx += kTileColumns) {
+        const int txEnd = std::min(tx + kTileColumns, h);
         int y = ty;
         if (blocks) y += TurnBlocks<Step, Clockwise>(src, dst, step, ty, tyEnd, tx, txEnd, end);
         for (; y < tyEnd; ++y) {
