@@ -587,8 +587,8 @@ void RegisterAll() {
     }
     if (synthetic) {
       for (const Peer& p : peers) {
-        Register(std::string(kTransformNames[2]) + "." + picture.name + "/" + p.name,
-                 p.transform, picture, {2});
+        Register(std::string(kTransformNames[2]) + "." + picture.name + "/" + p.name, p.transform,
+                 picture, {2});
       }
     }
     for (int format : {0, 90, 100}) {

@@ -275,7 +275,7 @@ bool ScaleSeparable(const Bitmap& src, Bitmap& dst, Kernel kernel) {
 // Results are 24-bit; sources are read as they are, 24-bit (`Step` 3) or
 // 32-bit (`Step` 4). Where the processor has byte shuffles (SSSE3), four
 // pixels move at a time: a quarter turn transposes 4 x 4 blocks of pixels in
-// registers, a mirror reverses four pixels at once. The plain loops below do
+// registers, a mirror reverses four pixels at once. The plain loops do
 // the rest: the edges of blocks and pictures, and every pixel elsewhere.
 
 // One source pixel as the low three bytes of a little-endian word: a
@@ -377,7 +377,8 @@ LUMIVORE_SSSE3 int TurnBlocks(const Bitmap& src, Bitmap& dst, std::ptrdiff_t ste
                     t2 = _mm_unpacklo_epi32(r2, r3), t3 = _mm_unpackhi_epi32(r2, r3);
       const __m128i lanes[4] = {_mm_unpacklo_epi64(t0, t2), _mm_unpackhi_epi64(t0, t2),
                                 _mm_unpacklo_epi64(t1, t3), _mm_unpackhi_epi64(t1, t3)};
-      for (int k = 0; k < 4; ++k) StoreFour(d[k] + 3 * std::size_t(x), lanes[Clockwise ? k : 3 - k]);
+      for (int k = 0; k < 4; ++k)
+        StoreFour(d[k] + 3 * std::size_t(x), lanes[Clockwise ? k : 3 - k]);
     }
     for (int k = 0; k < 4 && x < x1; ++k) {
       const std::uint8_t* s = src.row(Clockwise ? h - 1 - x : x) +
@@ -528,7 +529,8 @@ bool WicFlipRotate(Bitmap& bitmap, unsigned code) {
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
     const auto turner = code == 1 ? (wide ? TurnQuarter<4, true> : TurnQuarter<3, true>)
                                   : (wide ? TurnQuarter<4, false> : TurnQuarter<3, false>);
-    const bool ok = turn ? turner(bitmap, result) : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
+    const bool ok =
+        turn ? turner(bitmap, result) : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
     if (!ok) return false;
     bitmap = std::move(result);
     return true;

@@ -146,7 +146,7 @@ Bitmap FlippedByReference(const Bitmap& source, unsigned code) {
 TEST(FlipRotateFormat, EveryCodeFormatAndSizeMatchesAPlainReference) {
   static constexpr struct {
     int width, height;
-  } kSizes[] = {{1, 1},   {1, 37},  {37, 1},  {2, 3},    {4, 4},    {33, 17},
+  } kSizes[] = {{1, 1},   {1, 37},  {37, 1},  {2, 3},    {4, 4},     {33, 17},
                 {36, 20}, {67, 35}, {5, 131}, {129, 65}, {516, 516}, {1027, 259}};
   std::uint32_t seed = 12345;
   const auto random = [&] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
@@ -157,7 +157,8 @@ TEST(FlipRotateFormat, EveryCodeFormatAndSizeMatchesAPlainReference) {
       ASSERT_TRUE(source.allocate(size.width, size.height, format));
       const std::size_t used = (std::size_t(size.width) * BitsPerPixel(format) + 7) / 8;
       for (int y = 0; y < size.height; ++y) {
-        for (std::size_t i = 0; i < used; ++i) source.row(y)[i] = static_cast<std::uint8_t>(random());
+        for (std::size_t i = 0; i < used; ++i)
+          source.row(y)[i] = static_cast<std::uint8_t>(random());
       }
       if (IsIndexed(format)) {
         std::vector<Rgb> palette(std::size_t{1} << BitsPerPixel(format));
