@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
+#include <utility>
 
 #include "imaging/Bitmap.h"
 
@@ -42,6 +44,25 @@ TEST(Bitmap, ReshapeTakesOnlyStorageOfExactlyTheBytesNeeded) {
     EXPECT_EQ(b.format(), PixelFormat::Bgrx32);
   }
   EXPECT_FALSE(Bitmap().reshape(1, 1, PixelFormat::Bgrx32));
+}
+
+// Storage freed dirty and taken again must still come zeroed, for small
+// bitmaps and for the large ones that are mapped by themselves; copies and
+// moves keep the bytes.
+TEST(Bitmap, NewStorageIsZeroedEvenWhereDirtyStorageWasFreed) {
+  for (const auto& [w, h] : {std::pair{10, 10}, std::pair{2000, 1000}}) {
+    for (int round = 0; round < 3; ++round) {
+      Bitmap b;
+      ASSERT_TRUE(b.allocate(w, h, PixelFormat::Bgrx32));
+      const std::uint8_t* bytes = b.bits();
+      ASSERT_EQ(std::count(bytes, bytes + b.byteSize(), 0), std::ptrdiff_t(b.byteSize()))
+          << w << "x" << h << ", round " << round;
+      std::fill(b.bits(), b.bits() + b.byteSize(), std::uint8_t{0xA5});
+      Bitmap copy = b;
+      Bitmap moved = std::move(copy);
+      EXPECT_EQ(moved, b);
+    }
+  }
 }
 
 TEST(Bitmap, StridesArePaddedToFourBytes) {
