@@ -315,43 +315,75 @@ Compressed Compress(libdeflate_compressor* compressor, const std::uint8_t* data,
   return out;
 }
 
-// Whether the adaptive filters make the image smaller than no filtering at
-// all. Neither wins everywhere: filters pay on photos and gradients, while
-// text and flat areas often come out smaller unfiltered, as deflate then
-// finds every repeated glyph as it is. Bands of 8 rows, one band in 8, are
-// compressed both ways by libdeflate's fastest level to tell (on the
-// screenshot corpus it judges as well as the final level, at a fraction of
-// the time).
-bool FiltersPay(RowImage& image, int d) {
+// How the rows of a picture are filtered.
+enum class Filtering {
+  None,      // stored as they are
+  Up,        // each row less the one above
+  Adaptive,  // per row, the filter of FilterRow's choice
+};
+
+// Filters row y of the image into out (filter type byte, then the bytes);
+// `zeros` stands for the row above the first.
+void FilterRowWith(Filtering filtering, RowImage& image, int y, const std::uint8_t* zeros, int d,
+                   std::uint8_t* out) {
+  const std::uint8_t* raw = image.row(y) + 1;
+  const std::uint8_t* up = y > 0 ? image.row(y - 1) + 1 : zeros;
+  switch (filtering) {
+    case Filtering::None:
+      out[0] = 0;
+      std::memcpy(out + 1, raw, image.rowBytes);
+      break;
+    case Filtering::Up:
+      out[0] = 2;
+      Apply<2>(raw, up, image.rowBytes, d, out + 1);
+      break;
+    case Filtering::Adaptive:
+      FilterRow(raw, up, image.rowBytes, d, out);
+      break;
+  }
+}
+
+// The filtering that makes the image smallest, told by compressing a sample
+// (bands of 8 rows, one band in 8) each way with libdeflate's fastest level,
+// which on the screenshot corpus ranks them as the final level does. No way
+// wins everywhere: text and flat areas often come out smaller unfiltered, as
+// deflate then finds every repeated glyph as it is; the adaptive choice pays
+// on drawn gradients and mixed desktops; photos (decoded JPEGs above all)
+// come out smaller still with Up on every row, whose output repeats from row
+// to row where the adaptive choice switches filters. Up is tried only where
+// the adaptive filters pay at all: where they do not, Up loses too.
+Filtering ChooseFiltering(RowImage& image, int d) {
   constexpr int kBand = 8, kEvery = 8;
   const std::size_t stride = image.stride();
   const bool sampled = image.height >= 2 * kBand * kEvery;
-  Bytes plain, filtered;
-  plain.reserve(sampled ? (image.height / kEvery + kBand) * stride : image.size());
-  filtered.reserve(plain.capacity());
-  const std::vector<std::uint8_t> zeros(image.rowBytes, 0);
+  std::vector<int> rows;
   for (int y = 0; y < image.height; ++y) {
-    if (sampled && (y / kBand) % kEvery != 0) continue;
-    const std::uint8_t* row = image.row(y);
-    plain.insert(plain.end(), row, row + stride);
-    filtered.resize(filtered.size() + stride);
-    FilterRow(row + 1, y > 0 ? image.row(y - 1) + 1 : zeros.data(), image.rowBytes, d,
-              filtered.data() + filtered.size() - stride);
+    if (!sampled || (y / kBand) % kEvery == 0) rows.push_back(y);
   }
   const Compressor fastest(libdeflate_alloc_compressor(1));
-  if (!fastest) return true;
-  return Compress(fastest.get(), filtered.data(), filtered.size()).size <
-         Compress(fastest.get(), plain.data(), plain.size()).size;
+  if (!fastest) return Filtering::Adaptive;
+  const std::vector<std::uint8_t> zeros(image.rowBytes, 0);
+  Bytes sample(rows.size() * stride);
+  // The sample's compressed size (0 when compression failed: never chosen).
+  const auto trial = [&](Filtering way) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      FilterRowWith(way, image, rows[i], zeros.data(), d, sample.data() + i * stride);
+    }
+    const std::size_t size = Compress(fastest.get(), sample.data(), sample.size()).size;
+    return size > 0 ? size : SIZE_MAX;
+  };
+  const std::size_t none = trial(Filtering::None), adaptive = trial(Filtering::Adaptive);
+  if (adaptive >= none) return Filtering::None;
+  return trial(Filtering::Up) < adaptive ? Filtering::Up : Filtering::Adaptive;
 }
 
 // Filters every row in place, from the bottom up so that each row's upper
 // neighbour is still unfiltered when it is needed.
-void FilterAll(RowImage& image, int d) {
+void FilterAll(RowImage& image, Filtering filtering, int d) {
   std::vector<std::uint8_t> zeros(image.rowBytes, 0), out(image.stride());
   for (int y = image.height - 1; y >= 0; --y) {
-    std::uint8_t* row = image.row(y);
-    FilterRow(row + 1, y > 0 ? image.row(y - 1) + 1 : zeros.data(), image.rowBytes, d, out.data());
-    std::memcpy(row, out.data(), out.size());
+    FilterRowWith(filtering, image, y, zeros.data(), d, out.data());
+    std::memcpy(image.row(y), out.data(), out.size());
   }
 }
 
@@ -390,8 +422,9 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   // Palette indices and packed samples are never filtered: neighbouring
   // values there are not near in colour, so differences only add noise.
   const bool filterable = layout.colourType != kPalette && layout.depth == 8;
-  if (filterable && FiltersPay(image, layout.filterDistance())) {
-    FilterAll(image, layout.filterDistance());
+  if (filterable) {
+    const Filtering filtering = ChooseFiltering(image, layout.filterDistance());
+    if (filtering != Filtering::None) FilterAll(image, filtering, layout.filterDistance());
   }
   const Compressor compressor(libdeflate_alloc_compressor(
       layout.colourType == kTrueColour ? kTrueColourLevel : kSmallSampleLevel));
