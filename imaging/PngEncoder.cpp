@@ -218,10 +218,10 @@ LUMIVORE_INLINE unsigned Magnitude(std::uint8_t v) {
 // and left.
 LUMIVORE_INLINE void FilterByte(std::size_t i, int x, int a, int b, int c,
                                 std::uint8_t* const* rows, unsigned* costs) {
-  const std::uint8_t v[5] = {
-      static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x - a),
-      static_cast<std::uint8_t>(x - b), static_cast<std::uint8_t>(x - ((a + b) >> 1)),
-      static_cast<std::uint8_t>(x - Paeth(a, b, c))};
+  const std::uint8_t v[5] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x - a),
+                             static_cast<std::uint8_t>(x - b),
+                             static_cast<std::uint8_t>(x - ((a + b) >> 1)),
+                             static_cast<std::uint8_t>(x - Paeth(a, b, c))};
   for (int k = 0; k < 5; ++k) rows[k][i] = v[k], costs[k] += Magnitude(v[k]);
 }
 
@@ -258,15 +258,14 @@ template <int D>
   __m256i sums[5] = {zero, zero, zero, zero, zero};
   std::size_t i = from;
   for (; i + 32 <= n; i += 32) {
-    const __m256i x = Load(raw + i), a = Load(raw + i - D), b = Load(up + i),
-                  c = Load(up + i - D);
+    const __m256i x = Load(raw + i), a = Load(raw + i - D), b = Load(up + i), c = Load(up + i - D);
     // The rounded-up mean of a and b, less one where a + b is odd.
     const __m256i average =
         _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), one));
     const __m256i paethLow = Paeth16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero),
                                      _mm256_unpacklo_epi8(c, zero));
-    const __m256i paethHigh = Paeth16(_mm256_unpackhi_epi8(a, zero),
-                                      _mm256_unpackhi_epi8(b, zero), _mm256_unpackhi_epi8(c, zero));
+    const __m256i paethHigh = Paeth16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero),
+                                      _mm256_unpackhi_epi8(c, zero));
     Keep(rows[0] + i, x, sums[0]);
     Keep(rows[1] + i, _mm256_sub_epi8(x, a), sums[1]);
     Keep(rows[2] + i, _mm256_sub_epi8(x, b), sums[2]);
