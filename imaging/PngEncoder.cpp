@@ -212,19 +212,6 @@ LUMIVORE_INLINE unsigned Magnitude(std::uint8_t v) {
   return static_cast<unsigned>(std::abs(static_cast<std::int8_t>(v)));
 }
 
-// Filters byte i of a row the five ways of PNG (none, Sub, Up, Average,
-// Paeth) into rows[0] to rows[4], adding each result's magnitude to costs:
-// x is the byte, a the one on its left, b the one above, c the one above
-// and left.
-LUMIVORE_INLINE void FilterByte(std::size_t i, int x, int a, int b, int c,
-                                std::uint8_t* const* rows, unsigned* costs) {
-  const std::uint8_t v[5] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x - a),
-                             static_cast<std::uint8_t>(x - b),
-                             static_cast<std::uint8_t>(x - ((a + b) >> 1)),
-                             static_cast<std::uint8_t>(x - Paeth(a, b, c))};
-  for (int k = 0; k < 5; ++k) rows[k][i] = v[k], costs[k] += Magnitude(v[k]);
-}
-
 #if defined(__x86_64__)
 #define LUMIVORE_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
 
@@ -248,7 +235,7 @@ LUMIVORE_AVX2 __m256i Paeth16(__m256i a, __m256i b, __m256i c) {
   return _mm256_blendv_epi8(a, _mm256_blendv_epi8(b, c, _mm256_cmpgt_epi16(pb, pc)), notA);
 }
 
-// FilterByte for bytes `from` (at least D) on, 32 at a time; returns the
+// FilterFive for bytes `from` (at least D) on, 32 at a time; returns the
 // first byte left to do.
 template <int D>
 [[gnu::target("avx2")]] std::size_t FilterFiveAvx2(const std::uint8_t* raw, const std::uint8_t* up,
@@ -281,18 +268,53 @@ template <int D>
 }
 #endif
 
-// Filters a row of n bytes the five ways into rows[0] to rows[4] and sums
-// the magnitudes of each into costs; D is the distance in bytes between a
-// byte and the one on its left. The bytes left of the row count as zeros.
+// The prediction of PNG filter 0 to 4 from the byte on the left (a), the
+// one above (b) and the one above and left (c).
+template <int Filter>
+LUMIVORE_INLINE std::uint8_t Predict(int a, int b, int c) {
+  if constexpr (Filter == 0) return 0;
+  if constexpr (Filter == 1) return static_cast<std::uint8_t>(a);
+  if constexpr (Filter == 2) return static_cast<std::uint8_t>(b);
+  if constexpr (Filter == 3) return static_cast<std::uint8_t>((a + b) >> 1);
+  return Paeth(a, b, c);
+}
+
+// Filters bytes [from, n) of a row (from at least D) with one filter into
+// out and returns the sum of their magnitudes: a loop the compiler
+// vectorises.
+template <int Filter, int D>
+unsigned FilterSpan(const std::uint8_t* __restrict raw, const std::uint8_t* __restrict up,
+                    std::size_t from, std::size_t n, std::uint8_t* __restrict out) {
+  unsigned sum = 0;
+  for (std::size_t i = from; i < n; ++i) {
+    out[i] = static_cast<std::uint8_t>(raw[i] - Predict<Filter>(raw[i - D], up[i], up[i - D]));
+    sum += Magnitude(out[i]);
+  }
+  return sum;
+}
+
+// Filters a row of n bytes the five ways of PNG (none, Sub, Up, Average,
+// Paeth) into rows[0] to rows[4] and sums the magnitudes of each into
+// costs; D is the distance in bytes between a byte and the one on its left.
+// The bytes left of the row count as zeros.
 template <int D>
 void FilterFive(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
                 std::uint8_t* const* rows, unsigned* costs) {
   std::size_t i = 0;
-  for (; i < std::min<std::size_t>(D, n); ++i) FilterByte(i, raw[i], 0, up[i], 0, rows, costs);
+  for (; i < std::min<std::size_t>(D, n); ++i) {
+    const std::uint8_t v[5] = {raw[i], raw[i], static_cast<std::uint8_t>(raw[i] - up[i]),
+                               static_cast<std::uint8_t>(raw[i] - (up[i] >> 1)),
+                               static_cast<std::uint8_t>(raw[i] - up[i])};
+    for (int k = 0; k < 5; ++k) rows[k][i] = v[k], costs[k] += Magnitude(v[k]);
+  }
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) i = FilterFiveAvx2<D>(raw, up, i, n, rows, costs);
 #endif
-  for (; i < n; ++i) FilterByte(i, raw[i], raw[i - D], up[i], up[i - D], rows, costs);
+  costs[0] += FilterSpan<0, D>(raw, up, i, n, rows[0]);
+  costs[1] += FilterSpan<1, D>(raw, up, i, n, rows[1]);
+  costs[2] += FilterSpan<2, D>(raw, up, i, n, rows[2]);
+  costs[3] += FilterSpan<3, D>(raw, up, i, n, rows[3]);
+  costs[4] += FilterSpan<4, D>(raw, up, i, n, rows[4]);
 }
 
 // Filters one row of whole-byte samples into out (the filter type byte,
