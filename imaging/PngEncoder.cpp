@@ -162,6 +162,13 @@ class BitPacker {
   int bits_ = 0;
 };
 
+// Writes the RGB bytes of w pixels of Step bytes each (blue, green, red
+// first) to out; with Step fixed the compiler vectorises the loop.
+template <int Step>
+void SwapRedAndBlue(const std::uint8_t* __restrict p, int w, std::uint8_t* __restrict out) {
+  for (int x = 0; x < w; ++x, p += Step, out += 3) out[0] = p[2], out[1] = p[1], out[2] = p[0];
+}
+
 // Writes row y of the picture as the unfiltered bytes of a PNG row.
 void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, std::uint8_t* out) {
   const std::uint8_t* p = b.row(y);
@@ -172,7 +179,11 @@ void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, st
   }
   const int step = b.format() == PixelFormat::Bgrx32 ? 4 : 3;
   if (layout.colourType == kTrueColour) {
-    for (int x = 0; x < w; ++x, p += step, out += 3) out[0] = p[2], out[1] = p[1], out[2] = p[0];
+    if (step == 3) {
+      SwapRedAndBlue<3>(p, w, out);
+    } else {
+      SwapRedAndBlue<4>(p, w, out);
+    }
     return;
   }
   if (layout.colourType == kGrey && layout.depth == 8) {
