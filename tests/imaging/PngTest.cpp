@@ -155,16 +155,21 @@ TEST(PngCorpus, EachKindOfPictureGetsTheFilteringThatSuitsIt) {
   // drawn widgets with gradients take a filter per row.
   struct Case {
     const char* name;
-    std::set<int> filters;  // the row filter types the file must use, exactly
+    std::set<int> filters;  // the one filter type of every row; empty: several types
   };
-  for (const Case& c : {Case{"terminals", {0}}, Case{"photo", {2}}, Case{"dialog", {1, 2, 4}}}) {
+  for (const Case& c : {Case{"terminals", {0}}, Case{"photo", {2}}, Case{"dialog", {}}}) {
     Bitmap picture;
     Bytes encoded;
     ASSERT_TRUE(WicLoadImage(std::string(LUMIVORE_CORPUS) + "/" + c.name + ".png", picture));
     ASSERT_TRUE(WicEncodeImage(".png", picture, 100, 0, 0, encoded));
     const std::vector<int> filters = test::PngRowFilters(encoded);
     ASSERT_EQ(filters.size(), std::size_t(picture.height())) << c.name;
-    EXPECT_EQ(std::set<int>(filters.begin(), filters.end()), c.filters) << c.name;
+    const std::set<int> used(filters.begin(), filters.end());
+    if (c.filters.empty()) {
+      EXPECT_GT(used.size(), 1u) << c.name;
+    } else {
+      EXPECT_EQ(used, c.filters) << c.name;
+    }
   }
 }
 
