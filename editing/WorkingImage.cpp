@@ -16,11 +16,11 @@ constexpr int kUndoDepth = 20;
 
 // The view is always 32-bit, whatever the working image's format.
 void CopyToView(const Bitmap& image, Bitmap& view) {
-  // A view of the same size is written over in place: a large picture then
-  // costs one pass over its pixels, not a fresh allocation as well.
+  // A view of the same size (or turned) is written over in place: a large
+  // picture then costs one pass over its pixels, not a fresh allocation as well.
   Bitmap fresh;
-  const bool reuse = view.format() == PixelFormat::Bgrx32 && view.width() == image.width() &&
-                     view.height() == image.height() && !image.empty();
+  const bool reuse =
+      !image.empty() && view.reshape(image.width(), image.height(), PixelFormat::Bgrx32);
   if (!reuse && !fresh.allocate(image.width(), image.height(), PixelFormat::Bgrx32)) {
     view.clear();
     return;
@@ -94,6 +94,10 @@ void TLumivoreForm::ApplyScrollRange() {
 
 void TLumivoreForm::ShowWorkingImage() {
   CopyToView(FWorkImage, FViewBitmap);
+  ShowViewAsIs();
+}
+
+void TLumivoreForm::ShowViewAsIs() {
   FScrollRange = QSize(FWorkImage.width(), FWorkImage.height());
   ApplyScrollRange();
   Image1->update();

@@ -64,6 +64,18 @@ bool Bitmap::allocate(int width, int height, PixelFormat format) {
 
 void Bitmap::clear() { *this = Bitmap(); }
 
+bool Bitmap::reshape(int width, int height, PixelFormat format) {
+  if (width <= 0 || height <= 0 || format == PixelFormat::None || IsIndexed(format)) return false;
+  const std::size_t stride = StrideFor(width, format);
+  if (stride == 0 || std::uint64_t(stride) * std::uint64_t(height) != pixels_.size()) return false;
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  palette_.clear();
+  return true;
+}
+
 int Bitmap::index(int x, int y) const {
   const std::uint8_t* r = row(y);
   switch (format_) {

@@ -109,6 +109,11 @@ class Bitmap {
   // limits of 2^31 bytes.
   bool allocate(int width, int height, PixelFormat format);
   void clear();
+  // Gives the bitmap a new size and format over the storage it already has,
+  // when that holds exactly the bytes needed: the old bytes stay, for the
+  // caller to write over (a turned picture of the same size, for one).
+  // False, changing nothing, otherwise.
+  bool reshape(int width, int height, PixelFormat format);
 
   // The colour of one pixel, whatever the format.
   Rgb pixel(int x, int y) const;
