@@ -6,11 +6,13 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <set>
 
 #include "TestSupport.h"
 #include "imaging/Filters.h"
 
+#include <hwy/targets.h>
 #include <jpeglib.h>
 
 namespace lumivore {
@@ -405,6 +407,232 @@ TEST(DrawIntoPalette, MapsEachColourToTheNearestEntry) {
   EXPECT_EQ(target.pixel(2, 0), MakeRgb(192, 192, 192));
   Bitmap wrongSize = Filled(2, 1, 0);
   EXPECT_FALSE(DrawIntoPalette(wrongSize, target));
+}
+
+// -------------------------------------- vector kernels against plain rules
+//
+// The filters run vector code picked for the processor; each instruction set
+// the machine supports is forced in turn and checked against the rules
+// worked out pixel by pixel, over every 24-bit colour and over widths that
+// leave a few pixels beyond the last whole vector.
+
+// Runs `check(target name)` with the kernels forced to each instruction set.
+void ForEachInstructionSet(const std::function<void(const std::string&)>& check) {
+  for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(target);
+    check(hwy::TargetName(target));
+  }
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+std::uint8_t Clamped(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+
+Rgb SepiaOf(Rgb c) {
+  const int y = (114 * BlueOf(c) + 587 * GreenOf(c) + 299 * RedOf(c)) / 1000;
+  return MakeRgb(Clamped(y + 22), Clamped(y + 13), Clamped(y - 35));
+}
+
+// The same size and format as `source` (with its palette), every pixel
+// `rule(colour)`: a colour for full-colour formats, else an index.
+Bitmap Expected(const Bitmap& source, PixelFormat format, const std::function<Rgb(Rgb)>& rule,
+                const std::vector<Rgb>& palette = {}) {
+  Bitmap out;
+  out.allocate(source.width(), source.height(), format);
+  out.setPalette(palette);
+  for (int y = 0; y < source.height(); ++y)
+    for (int x = 0; x < source.width(); ++x) {
+      const Rgb value = rule(source.pixel(x, y));
+      if (IsIndexed(format)) {
+        out.setIndex(x, y, static_cast<int>(value));
+      } else {
+        out.setPixel(x, y, value);
+      }
+    }
+  return out;
+}
+
+// `picture` with the fourth byte of each pixel taken from `from` (32-bit).
+Bitmap WithFourthBytes(Bitmap picture, const Bitmap& from) {
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.row(y)[4 * x + 3] = from.row(y)[4 * x + 3];
+  return picture;
+}
+
+// Where two same-sized pictures first differ, for the failure message.
+std::string FirstDifference(const Bitmap& a, const Bitmap& b) {
+  if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
+    return "size or format";
+  for (int y = 0; y < a.height(); ++y)
+    if (std::memcmp(a.row(y), b.row(y), a.stride()) != 0)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y) ||
+            (a.format() == PixelFormat::Bgrx32 && a.row(y)[4 * x + 3] != b.row(y)[4 * x + 3]))
+          return "pixel " + std::to_string(x) + "," + std::to_string(y);
+  return a.palette() != b.palette() ? "palette" : "row padding";
+}
+
+// Each filter over one picture against its rule, in place and into a new
+// picture, under every instruction set.
+void CheckFiltersAgainstRules(const Bitmap& source) {
+  const bool wide = source.format() == PixelFormat::Bgrx32;
+  const Bitmap sepia = Expected(source, PixelFormat::Bgr24, SepiaOf);
+  const Bitmap sepiaInPlace =
+      wide ? WithFourthBytes(Expected(source, source.format(), SepiaOf), source) : sepia;
+  const Bitmap mono = Expected(
+      source, PixelFormat::Indexed1,
+      [](Rgb c) { return Rgb(NearestPaletteIndex(MonoPalette(), c)); }, MonoPalette());
+  const Bitmap sixteen = Expected(
+      source, PixelFormat::Indexed4,
+      [](Rgb c) { return Rgb(NearestPaletteIndex(StandardPalette16(), c)); },
+      StandardPalette16());
+  const Bitmap view = wide ? source : Expected(source, PixelFormat::Bgrx32, [](Rgb c) { return c; });
+  ForEachInstructionSet([&](const std::string& target) {
+    const std::string where = target + ", " + std::to_string(source.width()) + " wide, " +
+                              std::to_string(BitsPerPixel(source.format())) + "-bit: ";
+    Bitmap out;
+    ASSERT_TRUE(SepiaTone(source, out));
+    ASSERT_EQ(out, sepia) << where << "sepia at " << FirstDifference(out, sepia);
+    Bitmap inPlace = source;
+    ASSERT_TRUE(SepiaTone(inPlace));
+    ASSERT_EQ(inPlace, sepiaInPlace) << where << "sepia in place at "
+                                     << FirstDifference(inPlace, sepiaInPlace);
+    ASSERT_TRUE(ReduceToMono(source, out));
+    ASSERT_EQ(out, mono) << where << "2 colours at " << FirstDifference(out, mono);
+    ASSERT_TRUE(ReduceTo16Colours(source, out));
+    ASSERT_EQ(out, sixteen) << where << "16 colours at " << FirstDifference(out, sixteen);
+    Bitmap fresh;
+    ASSERT_TRUE(ConvertToBgrx32(source, fresh));
+    ASSERT_EQ(fresh, view) << where << "view at " << FirstDifference(fresh, view);
+  });
+}
+
+// Every 24-bit colour once, in one 4096 x 4096 picture; the 32-bit copy has
+// varied fourth bytes, which no result may depend on and in-place sepia keeps.
+TEST(VectorKernels, EveryColourFollowsTheRules) {
+  Bitmap all;
+  ASSERT_TRUE(all.allocate(4096, 4096, PixelFormat::Bgr24));
+  for (int y = 0; y < 4096; ++y)
+    for (int x = 0; x < 4096; ++x) {
+      std::uint8_t* p = all.row(y) + 3 * x;
+      p[0] = static_cast<std::uint8_t>(x), p[1] = static_cast<std::uint8_t>((y << 4) | (x >> 8));
+      p[2] = static_cast<std::uint8_t>(y >> 4);
+    }
+  CheckFiltersAgainstRules(all);
+  Bitmap wide;
+  ASSERT_TRUE(ConvertToBgrx32(all, wide));
+  for (int y = 0; y < 4096; ++y)
+    for (int x = 0; x < 4096; ++x) wide.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 7 + y);
+  all.clear();
+  CheckFiltersAgainstRules(wide);
+}
+
+// Widths that end part-way through a vector of every instruction set.
+TEST(VectorKernels, OddWidthsFollowTheRulesToTheLastPixel) {
+  for (int width : {1, 7, 33, 65}) {
+    for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+      Bitmap source = Random(width, 3, format, 17 + width);
+      if (format == PixelFormat::Bgrx32)
+        for (int y = 0; y < source.height(); ++y)
+          for (int x = 0; x < width; ++x) source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x + 1);
+      CheckFiltersAgainstRules(source);
+    }
+  }
+}
+
+// The mosaic's block sums against sums worked out pixel by pixel, over
+// random sizes, areas (some beyond the picture) and block sizes, including
+// blocks taller than the 257 rows a 16-bit column sum can hold (of bright
+// pixels, whose sums would overflow it).
+TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
+  std::mt19937 random(23);
+  const auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  struct Case {
+    int width, height, left, top, right, bottom, n;
+  };
+  std::vector<Case> cases = {{19, 600, 0, 0, 19, 600, 300}, {5, 530, 1, 3, 4, 529, 520}};
+  for (int i = 0; i < 24; ++i) {
+    const int w = pick(1, 90), h = pick(1, 40);
+    const int left = pick(-5, w - 1), top = pick(-5, h - 1);
+    cases.push_back({w, h, left, top, pick(left + 1, w + 5), pick(top + 1, h + 5),
+                     std::vector<int>{1, 2, 3, 5, 8, 13, 64}[i % 7]});
+  }
+  ForEachInstructionSet([&](const std::string& target) {
+    for (const Case& c : cases) {
+      for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+        Bitmap source = Random(c.width, c.height, format, c.width * 131 + c.n);
+        if (c.n > 257)
+          for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) source.setPixel(x, y, source.pixel(x, y) | 0xF0F0F0);
+        Bitmap expected = source;
+        const int left = std::max(c.left, 0), top = std::max(c.top, 0);
+        const int right = std::min(c.right, c.width), bottom = std::min(c.bottom, c.height);
+        for (int y0 = top; y0 < bottom; y0 += c.n)
+          for (int x0 = left; x0 < right; x0 += c.n) {
+            const int x1 = std::min(x0 + c.n, right), y1 = std::min(y0 + c.n, bottom);
+            const Rgb average = Average(source, x0, y0, x1, y1);
+            for (int y = y0; y < y1; ++y)
+              for (int x = x0; x < x1; ++x) expected.setPixel(x, y, average);
+          }
+        if (format == PixelFormat::Bgrx32) expected = WithFourthBytes(expected, source);
+        Bitmap b = source;
+        ASSERT_TRUE(Mosaic(b, c.left, c.top, c.right, c.bottom, c.n));
+        ASSERT_EQ(b, expected) << target << ": " << c.width << "x" << c.height << " area ("
+                               << c.left << "," << c.top << ")-(" << c.right << "," << c.bottom
+                               << ") n " << c.n << ", " << BitsPerPixel(format) << "-bit at "
+                               << FirstDifference(b, expected);
+      }
+    }
+  });
+}
+
+// ---------------------------------------------------------- view conversion
+
+TEST(ViewConversion, EveryFormatBecomesThirtyTwoBitPixelsInPlaceWhenTheSizeFits) {
+  std::vector<Bitmap> sources;
+  for (PixelFormat format : {PixelFormat::Indexed1, PixelFormat::Indexed4, PixelFormat::Indexed8,
+                             PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    Bitmap b = Random(37, 5, PixelFormat::Bgr24, 29);
+    if (IsIndexed(format)) {
+      // A palette shorter than the format allows: higher indices show black.
+      std::vector<Rgb> palette;
+      for (int i = 0; i < (1 << BitsPerPixel(format)) - 1; ++i)
+        palette.push_back(MakeRgb(i * 37, 255 - i, i * 11));
+      ASSERT_TRUE(b.convertToIndexed(format, palette));
+      for (int y = 0; y < b.height(); ++y)
+        for (int x = 0; x < b.width(); x += 5) b.setIndex(x, y, (1 << BitsPerPixel(format)) - 1);
+    } else if (format == PixelFormat::Bgrx32) {
+      b = Random(37, 5, format, 31);
+      b.row(2)[7] = 0x5A;  // a fourth byte, copied as it is
+    }
+    sources.push_back(std::move(b));
+  }
+  ForEachInstructionSet([&](const std::string& target) {
+    for (const Bitmap& source : sources) {
+      const auto name = [&] { return target + " " + std::to_string(BitsPerPixel(source.format())); };
+      Bitmap expected = Expected(source, PixelFormat::Bgrx32, [](Rgb c) { return c; });
+      if (source.format() == PixelFormat::Bgrx32) expected = WithFourthBytes(expected, source);
+      Bitmap fresh;
+      ASSERT_TRUE(ConvertToBgrx32(source, fresh)) << name();
+      ASSERT_EQ(fresh, expected) << name() << " at " << FirstDifference(fresh, expected);
+      // A view of the same size is written over where it is, junk and all.
+      Bitmap view = Random(37, 5, PixelFormat::Bgrx32, 3);
+      for (int y = 0; y < view.height(); ++y) std::memset(view.row(y), 0xEE, view.stride());
+      const std::uint8_t* storage = view.bits();
+      ASSERT_TRUE(ConvertToBgrx32(source, view)) << name();
+      EXPECT_EQ(view.bits(), storage) << name();
+      ASSERT_EQ(view, expected) << name() << " at " << FirstDifference(view, expected);
+      // Another size or format is replaced.
+      Bitmap other = Random(36, 5, PixelFormat::Bgrx32);
+      ASSERT_TRUE(ConvertToBgrx32(source, other)) << name();
+      EXPECT_EQ(other, expected) << name();
+    }
+  });
+  Bitmap view = Random(4, 4, PixelFormat::Bgrx32);
+  const Bitmap before = view;
+  EXPECT_FALSE(ConvertToBgrx32(Bitmap(), view));
+  EXPECT_EQ(view, before);
 }
 
 }  // namespace

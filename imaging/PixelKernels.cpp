@@ -1,0 +1,250 @@
+// The row kernels, written once over Highway's portable vector operations and
+// compiled here for every instruction set Highway targets on the machine
+// (this file includes itself once per target through foreach_target.h); the
+// first call picks the best one the processor supports.
+#include "imaging/PixelKernels.h"
+
+#include <cstring>
+#include <vector>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/PixelKernels.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace lumivore {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Pixels are worked in groups of as many as a vector holds 16-bit lanes:
+// their bytes are loaded into vectors half as wide and widened, so that sums
+// and products have room.
+using D16 = hn::ScalableTag<std::uint16_t>;
+using V16 = hn::Vec<D16>;
+using D8 = hn::Rebind<std::uint8_t, D16>;
+using V8 = hn::Vec<D8>;
+
+HWY_INLINE V16 Widen(V8 v) { return hn::PromoteTo(D16(), v); }
+
+// Back to bytes, each lane saturated to 0..255 as a signed 16-bit value.
+HWY_INLINE V8 Narrow(V16 v) {
+  return hn::DemoteTo(D8(), hn::BitCast(hn::RebindToSigned<D16>(), v));
+}
+
+HWY_INLINE V16 AbsDiff16(V16 a, V16 b) {
+  return hn::Or(hn::SaturatedSub(a, b), hn::SaturatedSub(b, a));
+}
+
+// Blue, green, red (and the fourth byte) of one group of pixels.
+struct Pixels {
+  V8 b, g, r, x;
+};
+
+HWY_INLINE Pixels LoadPixels(const std::uint8_t* in, int step) {
+  const D8 d8;
+  Pixels p;
+  if (step == 4) {
+    hn::LoadInterleaved4(d8, in, p.b, p.g, p.r, p.x);
+  } else {
+    hn::LoadInterleaved3(d8, in, p.b, p.g, p.r);
+    p.x = hn::Zero(d8);
+  }
+  return p;
+}
+
+HWY_INLINE void StorePixels(const Pixels& p, int step, std::uint8_t* out) {
+  const D8 d8;
+  if (step == 4) {
+    hn::StoreInterleaved4(p.b, p.g, p.r, p.x, d8, out);
+  } else {
+    hn::StoreInterleaved3(p.b, p.g, p.r, d8, out);
+  }
+}
+
+// Runs `body(in, out)` over whole groups of pixels, then once more over the
+// last few through zero-padded copies, so that every pixel takes the same
+// vector path. Each pixel takes `outStep` bytes of output.
+template <class Body>
+HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep,
+                             std::size_t n, Body body) {
+  const std::size_t lanes = hn::Lanes(D16());
+  std::size_t x = 0;
+  for (; x + lanes <= n; x += lanes) body(in + x * inStep, out + x * outStep);
+  if (x == n) return;
+  std::vector<std::uint8_t> tailIn(lanes * inStep), tailOut(lanes * outStep);
+  std::memcpy(tailIn.data(), in + x * inStep, (n - x) * inStep);
+  body(tailIn.data(), tailOut.data());
+  std::memcpy(out + x * outStep, tailOut.data(), (n - x) * outStep);
+}
+
+// floor((114 B + 587 G + 299 R) / 1000) in 16-bit lanes. The sum reaches
+// 255000, too much for 16 bits, so its eighth is formed directly,
+// 14 B + 73 G + 37 R + (2 B + 3 G + 3 R) div 8 (at most 31875), and divided
+// by 125 as a multiply-high by ceil(2^22 / 125) and a shift, exact below
+// 2^22 / 71.
+HWY_INLINE V16 SepiaLuma(V16 b, V16 g, V16 r) {
+  const D16 d16;
+  const V16 whole = hn::Add(hn::Add(hn::Mul(b, hn::Set(d16, 14)), hn::Mul(g, hn::Set(d16, 73))),
+                            hn::Mul(r, hn::Set(d16, 37)));
+  const V16 rest = hn::Add(hn::Add(b, b), hn::Mul(hn::Add(g, r), hn::Set(d16, 3)));
+  const V16 eighth = hn::Add(whole, hn::ShiftRight<3>(rest));
+  return hn::ShiftRight<6>(hn::MulHigh(eighth, hn::Set(d16, 33555)));
+}
+
+void SepiaRow(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep, std::size_t n,
+              const int offsets[3]) {
+  const D16 d16;
+  const V16 ob = hn::Set(d16, static_cast<std::uint16_t>(offsets[0]));
+  const V16 og = hn::Set(d16, static_cast<std::uint16_t>(offsets[1]));
+  const V16 orr = hn::Set(d16, static_cast<std::uint16_t>(offsets[2]));
+  // Luma plus offset wraps like a signed 16-bit sum; Narrow clamps it.
+  ForEachGroup(in, inStep, out, outStep, n, [&](const std::uint8_t* s, std::uint8_t* d) {
+    Pixels p = LoadPixels(s, inStep);
+    const V16 y = SepiaLuma(Widen(p.b), Widen(p.g), Widen(p.r));
+    p.b = Narrow(hn::Add(y, ob));
+    p.g = Narrow(hn::Add(y, og));
+    p.r = Narrow(hn::Add(y, orr));
+    StorePixels(p, outStep, d);
+  });
+}
+
+// One byte per pixel into `scratch` (n rounded up to `multiple`, the rest
+// zero) by `perPixel`, for packing into fewer bits afterwards.
+template <class PerPixel>
+HWY_INLINE std::vector<std::uint8_t> BytePerPixel(const std::uint8_t* in, int step, std::size_t n,
+                                                  std::size_t multiple, PerPixel perPixel) {
+  std::vector<std::uint8_t> scratch((n + multiple - 1) / multiple * multiple);
+  ForEachGroup(in, step, scratch.data(), 1, n, [&](const std::uint8_t* s, std::uint8_t* d) {
+    hn::StoreU(Narrow(perPixel(LoadPixels(s, step))), D8(), d);
+  });
+  return scratch;
+}
+
+void MonoRow(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
+  const D16 d16;
+  const std::vector<std::uint8_t> bits = BytePerPixel(in, step, n, 8, [&](const Pixels& p) {
+    const V16 sum = hn::Add(hn::Add(Widen(p.b), Widen(p.g)), Widen(p.r));
+    return hn::IfThenElseZero(hn::Gt(sum, hn::Set(d16, 382)), hn::Set(d16, 1));
+  });
+  // Eight bytes of 0 or 1 to one byte, the first in the top bit: the product
+  // puts byte i's bit at bit 63 - i, and no two partial products meet.
+  for (std::size_t i = 0; i < bits.size(); i += 8) {
+    std::uint64_t word = 0;
+    for (int k = 0; k < 8; ++k) word |= std::uint64_t{bits[i + k]} << (8 * k);
+    out[i / 8] = static_cast<std::uint8_t>((word * 0x8040201008040201u) >> 56);
+  }
+}
+
+// The standard palette is the eight colours with channels 0 or 128 (indices
+// 0-6 and 8, grey), silver (192, 192, 192) at 7, and the eight with channels
+// 0 or 255 (black 0, then 9-15), each cube numbered red 1, green 2, blue 4.
+// Within each cube the nearest colour is found channel by channel, and
+// within the low cube a channel at exactly 64 takes 0, the lower index. The
+// three candidates are then compared by squared distance: a channel's
+// distance to its cube's value is at most 127, so those sums fit 16 bits;
+// silver's may not, and saturates, since it then loses anyway.
+HWY_INLINE V16 Nearest16Index(const Pixels& p) {
+  const D16 d16;
+  const V16 zero = hn::Zero(d16);
+  V16 lowIndex = zero, highIndex = zero, low = zero, high = zero, silver = zero;
+  const V8 channels[3] = {p.r, p.g, p.b};
+  for (int c = 0; c < 3; ++c) {
+    const V16 v = Widen(channels[c]);
+    const V16 bit = hn::Set(d16, static_cast<std::uint16_t>(1 << c));
+    lowIndex = hn::Or(lowIndex, hn::IfThenElseZero(hn::Gt(v, hn::Set(d16, 64)), bit));
+    highIndex = hn::Or(highIndex, hn::IfThenElseZero(hn::Gt(v, hn::Set(d16, 127)), bit));
+    const V16 toLow = hn::Min(v, AbsDiff16(v, hn::Set(d16, 128)));
+    const V16 toHigh = hn::Min(v, hn::Sub(hn::Set(d16, 255), v));
+    const V16 toSilver = AbsDiff16(v, hn::Set(d16, 192));
+    low = hn::Add(low, hn::Mul(toLow, toLow));
+    high = hn::Add(high, hn::Mul(toHigh, toHigh));
+    silver = hn::SaturatedAdd(silver, hn::Mul(toSilver, toSilver));
+  }
+  // Grey (all three bits) is entry 8, after silver: silver wins a tie with it.
+  const auto isGrey = hn::Eq(lowIndex, hn::Set(d16, 7));
+  const auto silverWins =
+      hn::Lt(silver, hn::Add(low, hn::IfThenElseZero(isGrey, hn::Set(d16, 1))));
+  const V16 best = hn::IfThenElse(silverWins, silver, low);
+  const V16 index = hn::IfThenElse(silverWins, hn::Set(d16, 7),
+                                   hn::IfThenElse(isGrey, hn::Set(d16, 8), lowIndex));
+  // Black is the one colour of both cubes, and the low cube has it first: a
+  // high colour is taken only when strictly nearer, never black from there.
+  return hn::IfThenElse(hn::Lt(high, best), hn::Add(highIndex, hn::Set(d16, 8)), index);
+}
+
+void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
+  const std::vector<std::uint8_t> index = BytePerPixel(in, step, n, 2, Nearest16Index);
+  for (std::size_t i = 0; i < index.size(); i += 2)
+    out[i / 2] = static_cast<std::uint8_t>((index[i] << 4) | index[i + 1]);
+}
+
+void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  ForEachGroup(in, 3, out, 4, n, [](const std::uint8_t* s, std::uint8_t* d) {
+    StorePixels(LoadPixels(s, 3), 4, d);
+  });
+}
+
+void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {
+  const D16 d16;
+  const std::size_t lanes = hn::Lanes(d16);
+  std::size_t i = 0;
+  for (; i + lanes <= bytes; i += lanes)
+    hn::StoreU(hn::Add(hn::LoadU(d16, sums + i), Widen(hn::LoadU(D8(), in + i))), d16, sums + i);
+  for (; i < bytes; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + in[i]);
+}
+
+void CopyColoursOf32(const std::uint8_t* pattern, std::uint8_t* out, std::size_t n) {
+  const hn::ScalableTag<std::uint32_t> d32;
+  // The fourth byte of a pixel as a word, whatever the machine's byte order.
+  const std::uint8_t fourth[4] = {0, 0, 0, 0xFF};
+  std::uint32_t word;
+  std::memcpy(&word, fourth, 4);
+  const auto keep = hn::Set(d32, word);
+  const std::size_t lanes = hn::Lanes(d32);
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    auto* o = reinterpret_cast<std::uint32_t*>(out + 4 * i);
+    const auto* p = reinterpret_cast<const std::uint32_t*>(pattern + 4 * i);
+    hn::StoreU(hn::Or(hn::And(keep, hn::LoadU(d32, o)), hn::AndNot(keep, hn::LoadU(d32, p))), d32,
+               o);
+  }
+  for (; i < n; ++i) std::memcpy(out + 4 * i, pattern + 4 * i, 3);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace lumivore
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lumivore {
+
+HWY_EXPORT(SepiaRow);
+HWY_EXPORT(MonoRow);
+HWY_EXPORT(Nearest16Row);
+HWY_EXPORT(Bgr24ToBgrx32Row);
+HWY_EXPORT(AddBytesTo);
+HWY_EXPORT(CopyColoursOf32);
+
+void SepiaRow(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep, std::size_t n,
+              const int offsets[3]) {
+  HWY_DYNAMIC_DISPATCH(SepiaRow)(in, inStep, out, outStep, n, offsets);
+}
+void MonoRow(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(MonoRow)(in, step, out, n);
+}
+void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(Nearest16Row)(in, step, out, n);
+}
+void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(Bgr24ToBgrx32Row)(in, out, n);
+}
+void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {
+  HWY_DYNAMIC_DISPATCH(AddBytesTo)(in, sums, bytes);
+}
+void CopyColoursOf32(const std::uint8_t* pattern, std::uint8_t* out, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(CopyColoursOf32)(pattern, out, n);
+}
+
+}  // namespace lumivore
+#endif  // HWY_ONCE
