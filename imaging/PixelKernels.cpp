@@ -64,18 +64,24 @@ HWY_INLINE void StorePixels(const Pixels& p, int step, std::uint8_t* out) {
 
 // Runs `body(in, out)` over whole groups of pixels, then once more over the
 // last few through zero-padded copies, so that every pixel takes the same
-// vector path. Each pixel takes `outStep` bytes of output.
+// vector path. `outBytes(k)` is the output size of the first k pixels.
+template <class OutBytes, class Body>
+HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* out, std::size_t n,
+                             OutBytes outBytes, Body body) {
+  const std::size_t lanes = hn::Lanes(D16());
+  std::size_t x = 0;
+  for (; x + lanes <= n; x += lanes) body(in + x * inStep, out + outBytes(x));
+  if (x == n) return;
+  std::vector<std::uint8_t> tailIn(lanes * inStep), tailOut(outBytes(lanes));
+  std::memcpy(tailIn.data(), in + x * inStep, (n - x) * inStep);
+  body(tailIn.data(), tailOut.data());
+  std::memcpy(out + outBytes(x), tailOut.data(), outBytes(n) - outBytes(x));
+}
+
 template <class Body>
 HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep,
                              std::size_t n, Body body) {
-  const std::size_t lanes = hn::Lanes(D16());
-  std::size_t x = 0;
-  for (; x + lanes <= n; x += lanes) body(in + x * inStep, out + x * outStep);
-  if (x == n) return;
-  std::vector<std::uint8_t> tailIn(lanes * inStep), tailOut(lanes * outStep);
-  std::memcpy(tailIn.data(), in + x * inStep, (n - x) * inStep);
-  body(tailIn.data(), tailOut.data());
-  std::memcpy(out + x * outStep, tailOut.data(), (n - x) * outStep);
+  ForEachGroup(in, inStep, out, n, [outStep](std::size_t k) { return k * outStep; }, body);
 }
 
 // floor((114 B + 587 G + 299 R) / 1000) in 16-bit lanes. The sum reaches
@@ -109,31 +115,58 @@ void SepiaRow(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep
   });
 }
 
-// One byte per pixel into `scratch` (n rounded up to `multiple`, the rest
-// zero) by `perPixel`, for packing into fewer bits afterwards.
-template <class PerPixel>
-HWY_INLINE std::vector<std::uint8_t> BytePerPixel(const std::uint8_t* in, int step, std::size_t n,
-                                                  std::size_t multiple, PerPixel perPixel) {
-  std::vector<std::uint8_t> scratch((n + multiple - 1) / multiple * multiple);
-  ForEachGroup(in, step, scratch.data(), 1, n, [&](const std::uint8_t* s, std::uint8_t* d) {
+// Packs the low kBits of `perPixel(pixels)` (for one bit, 0 or 0xFF) for
+// each pixel into bytes, the first pixel in the top bits (kBits 1 or 4). The unused low
+// bits of a last partial byte are zero.
+template <int kBits, class PerPixel>
+HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n,
+                             PerPixel perPixel) {
+  constexpr int kPerByte = 8 / kBits;
+  const auto outBytes = [](std::size_t k) { return (k + kPerByte - 1) / kPerByte; };
+#if HWY_TARGET == HWY_SCALAR
+  // One pixel per vector: the values go through a row of bytes.
+  std::vector<std::uint8_t> values(outBytes(n) * kPerByte);
+  ForEachGroup(in, step, values.data(), 1, n, [&](const std::uint8_t* s, std::uint8_t* d) {
     hn::StoreU(Narrow(perPixel(LoadPixels(s, step))), D8(), d);
   });
-  return scratch;
+  for (std::size_t i = 0; i < values.size(); i += kPerByte) {
+    unsigned byte = 0;
+    for (int k = 0; k < kPerByte; ++k) byte = (byte << kBits) | (values[i + k] & ((1u << kBits) - 1));
+    out[i / kPerByte] = static_cast<std::uint8_t>(byte);
+  }
+#else
+  const D8 d8;
+  const hn::Repartition<std::uint16_t, D8> dPairs;  // two pixels per lane
+  const hn::Repartition<std::uint64_t, D8> dEights;  // eight pixels per lane
+  // Each pixel's bit weight within its byte: 128 for the first, 1 for the eighth.
+  std::vector<std::uint8_t> weights(hn::Lanes(d8));
+  for (std::size_t i = 0; i < weights.size(); ++i) weights[i] = std::uint8_t(0x80u >> (i % 8));
+  const V8 weight = hn::LoadU(d8, weights.data());
+  ForEachGroup(in, step, out, n, outBytes, [&](const std::uint8_t* s, std::uint8_t* d) {
+    const V8 values = Narrow(perPixel(LoadPixels(s, step)));
+    if constexpr (kBits == 4) {
+      const auto pairs = hn::BitCast(dPairs, values);  // the first pixel in the low byte
+      const auto packed = hn::Or(hn::ShiftLeft<4>(hn::And(pairs, hn::Set(dPairs, 0xFF))),
+                                 hn::ShiftRight<8>(pairs));
+      const hn::Rebind<std::uint8_t, decltype(dPairs)> dPacked;
+      hn::StoreU(hn::DemoteTo(dPacked, hn::BitCast(hn::RebindToSigned<decltype(dPairs)>(), packed)),
+                 dPacked, d);
+    } else {
+      // Distinct bits add up to their union.
+      HWY_ALIGN std::uint64_t bytes[HWY_MAX_BYTES / 8];
+      hn::Store(hn::SumsOf8(hn::And(values, weight)), dEights, bytes);
+      for (std::size_t i = 0; i < hn::Lanes(dEights); ++i) d[i] = static_cast<std::uint8_t>(bytes[i]);
+    }
+  });
+#endif
 }
 
 void MonoRow(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
-  const D16 d16;
-  const std::vector<std::uint8_t> bits = BytePerPixel(in, step, n, 8, [&](const Pixels& p) {
+  PackPerPixel<1>(in, step, out, n, [](const Pixels& p) {
+    const D16 d16;
     const V16 sum = hn::Add(hn::Add(Widen(p.b), Widen(p.g)), Widen(p.r));
-    return hn::IfThenElseZero(hn::Gt(sum, hn::Set(d16, 382)), hn::Set(d16, 1));
+    return hn::IfThenElseZero(hn::Gt(sum, hn::Set(d16, 382)), hn::Set(d16, 0xFF));
   });
-  // Eight bytes of 0 or 1 to one byte, the first in the top bit: the product
-  // puts byte i's bit at bit 63 - i, and no two partial products meet.
-  for (std::size_t i = 0; i < bits.size(); i += 8) {
-    std::uint64_t word = 0;
-    for (int k = 0; k < 8; ++k) word |= std::uint64_t{bits[i + k]} << (8 * k);
-    out[i / 8] = static_cast<std::uint8_t>((word * 0x8040201008040201u) >> 56);
-  }
 }
 
 // The standard palette is the eight colours with channels 0 or 128 (indices
@@ -174,9 +207,7 @@ HWY_INLINE V16 Nearest16Index(const Pixels& p) {
 }
 
 void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
-  const std::vector<std::uint8_t> index = BytePerPixel(in, step, n, 2, Nearest16Index);
-  for (std::size_t i = 0; i < index.size(); i += 2)
-    out[i / 2] = static_cast<std::uint8_t>((index[i] << 4) | index[i + 1]);
+  PackPerPixel<4>(in, step, out, n, [](const Pixels& p) { return Nearest16Index(p); });
 }
 
 void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
