@@ -4,6 +4,8 @@
 // first call picks the best one the processor supports.
 #include "imaging/PixelKernels.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -17,19 +19,55 @@ namespace lumivore {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Pixels are worked in groups of as many as a vector holds 16-bit lanes:
-// their bytes are loaded into vectors half as wide and widened, so that sums
-// and products have room.
+// Pixels are worked a vector of bytes per channel at a time, and widened to
+// 16-bit lanes half a vector at a time where sums and products need room.
+// The scalar fallback has one lane, which cannot be halved: its bytes widen
+// whole.
 using D16 = hn::ScalableTag<std::uint16_t>;
 using V16 = hn::Vec<D16>;
+#if HWY_TARGET == HWY_SCALAR
 using D8 = hn::Rebind<std::uint8_t, D16>;
+constexpr int kHalves = 1;
+#else
+using D8 = hn::ScalableTag<std::uint8_t>;
+constexpr int kHalves = 2;
+#endif
 using V8 = hn::Vec<D8>;
 
-HWY_INLINE V16 Widen(V8 v) { return hn::PromoteTo(D16(), v); }
+// The bytes of a vector as 16-bit lanes, in lane order.
+struct Wide {
+  V16 half[kHalves];
+};
+
+HWY_INLINE Wide Widen(V8 v) {
+  const D16 d16;
+#if HWY_TARGET == HWY_SCALAR
+  return {{hn::PromoteTo(d16, v)}};
+#else
+  const hn::Half<D8> dh;
+  return {{hn::PromoteTo(d16, hn::LowerHalf(dh, v)), hn::PromoteTo(d16, hn::UpperHalf(dh, v))}};
+#endif
+}
 
 // Back to bytes, each lane saturated to 0..255 as a signed 16-bit value.
-HWY_INLINE V8 Narrow(V16 v) {
-  return hn::DemoteTo(D8(), hn::BitCast(hn::RebindToSigned<D16>(), v));
+HWY_INLINE V8 Narrow(const Wide& w) {
+  const hn::RebindToSigned<D16> di16;
+#if HWY_TARGET == HWY_SCALAR
+  return hn::DemoteTo(D8(), hn::BitCast(di16, w.half[0]));
+#else
+  const hn::Half<D8> dh;
+  return hn::Combine(D8(), hn::DemoteTo(dh, hn::BitCast(di16, w.half[1])),
+                     hn::DemoteTo(dh, hn::BitCast(di16, w.half[0])));
+#endif
+}
+
+// `f(blue, green, red)` over 16-bit lanes, half by half, back to bytes.
+template <class F>
+HWY_INLINE V8 PerHalf(F f, V8 b, V8 g, V8 r) {
+  const Wide wb = Widen(b), wg = Widen(g), wr = Widen(r);
+  Wide out;
+  for (int i = 0; i < kHalves; ++i) out.half[i] = f(wb.half[i], wg.half[i], wr.half[i]);
+  return Narrow(out);
 }
 
 HWY_INLINE V16 AbsDiff16(V16 a, V16 b) {
@@ -68,7 +106,7 @@ HWY_INLINE void StorePixels(const Pixels& p, int step, std::uint8_t* out) {
 template <class OutBytes, class Body>
 HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* out, std::size_t n,
                              OutBytes outBytes, Body body) {
-  const std::size_t lanes = hn::Lanes(D16());
+  const std::size_t lanes = hn::Lanes(D8());
   std::size_t x = 0;
   for (; x + lanes <= n; x += lanes) body(in + x * inStep, out + outBytes(x));
   if (x == n) return;
@@ -98,54 +136,58 @@ HWY_INLINE V16 SepiaLuma(V16 b, V16 g, V16 r) {
   return hn::ShiftRight<6>(hn::MulHigh(eighth, hn::Set(d16, 33555)));
 }
 
+// y + offset clamped to 0..255, for y in 0..255.
+HWY_INLINE V8 Offset(V8 y, int offset) {
+  const D8 d8;
+  const auto by = hn::Set(d8, static_cast<std::uint8_t>(std::min(std::abs(offset), 255)));
+  return offset < 0 ? hn::SaturatedSub(y, by) : hn::SaturatedAdd(y, by);
+}
+
 void SepiaRow(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep, std::size_t n,
               const int offsets[3]) {
-  const D16 d16;
-  const V16 ob = hn::Set(d16, static_cast<std::uint16_t>(offsets[0]));
-  const V16 og = hn::Set(d16, static_cast<std::uint16_t>(offsets[1]));
-  const V16 orr = hn::Set(d16, static_cast<std::uint16_t>(offsets[2]));
-  // Luma plus offset wraps like a signed 16-bit sum; Narrow clamps it.
+  const int ob = offsets[0], og = offsets[1], orr = offsets[2];
   ForEachGroup(in, inStep, out, outStep, n, [&](const std::uint8_t* s, std::uint8_t* d) {
     Pixels p = LoadPixels(s, inStep);
-    const V16 y = SepiaLuma(Widen(p.b), Widen(p.g), Widen(p.r));
-    p.b = Narrow(hn::Add(y, ob));
-    p.g = Narrow(hn::Add(y, og));
-    p.r = Narrow(hn::Add(y, orr));
+    const V8 y = PerHalf(SepiaLuma, p.b, p.g, p.r);
+    p.b = Offset(y, ob), p.g = Offset(y, og), p.r = Offset(y, orr);
     StorePixels(p, outStep, d);
   });
 }
 
-// Packs the low kBits of `perPixel(pixels)` (for one bit, 0 or 0xFF) for
-// each pixel into bytes, the first pixel in the top bits (kBits 1 or 4). The unused low
-// bits of a last partial byte are zero.
+// Packs the low kBits of `perPixel(blue, green, red)` (16-bit lanes; for one
+// bit, 0 or 0xFF) for each pixel into bytes, the first pixel in the top bits
+// (kBits 1 or 4). The unused low bits of a last partial byte are zero.
 template <int kBits, class PerPixel>
 HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n,
                              PerPixel perPixel) {
   constexpr int kPerByte = 8 / kBits;
   const auto outBytes = [](std::size_t k) { return (k + kPerByte - 1) / kPerByte; };
+  const auto values = [&](const std::uint8_t* s) {
+    const Pixels p = LoadPixels(s, step);
+    return PerHalf(perPixel, p.b, p.g, p.r);
+  };
 #if HWY_TARGET == HWY_SCALAR
   // One pixel per vector: the values go through a row of bytes.
-  std::vector<std::uint8_t> values(outBytes(n) * kPerByte);
-  ForEachGroup(in, step, values.data(), 1, n, [&](const std::uint8_t* s, std::uint8_t* d) {
-    hn::StoreU(Narrow(perPixel(LoadPixels(s, step))), D8(), d);
-  });
-  for (std::size_t i = 0; i < values.size(); i += kPerByte) {
+  std::vector<std::uint8_t> row(outBytes(n) * kPerByte);
+  ForEachGroup(in, step, row.data(), 1, n,
+               [&](const std::uint8_t* s, std::uint8_t* d) { hn::StoreU(values(s), D8(), d); });
+  for (std::size_t i = 0; i < row.size(); i += kPerByte) {
     unsigned byte = 0;
-    for (int k = 0; k < kPerByte; ++k) byte = (byte << kBits) | (values[i + k] & ((1u << kBits) - 1));
+    for (int k = 0; k < kPerByte; ++k) byte = (byte << kBits) | (row[i + k] & ((1u << kBits) - 1));
     out[i / kPerByte] = static_cast<std::uint8_t>(byte);
   }
 #else
   const D8 d8;
   const hn::Repartition<std::uint16_t, D8> dPairs;  // two pixels per lane
   const hn::Repartition<std::uint64_t, D8> dEights;  // eight pixels per lane
-  // Each pixel's bit weight within its byte: 128 for the first, 1 for the eighth.
+  // Each pixel's bit within its byte: 128 for the first, 1 for the eighth.
   std::vector<std::uint8_t> weights(hn::Lanes(d8));
   for (std::size_t i = 0; i < weights.size(); ++i) weights[i] = std::uint8_t(0x80u >> (i % 8));
   const V8 weight = hn::LoadU(d8, weights.data());
   ForEachGroup(in, step, out, n, outBytes, [&](const std::uint8_t* s, std::uint8_t* d) {
-    const V8 values = Narrow(perPixel(LoadPixels(s, step)));
+    const V8 v = values(s);
     if constexpr (kBits == 4) {
-      const auto pairs = hn::BitCast(dPairs, values);  // the first pixel in the low byte
+      const auto pairs = hn::BitCast(dPairs, v);  // the first pixel in the low byte
       const auto packed = hn::Or(hn::ShiftLeft<4>(hn::And(pairs, hn::Set(dPairs, 0xFF))),
                                  hn::ShiftRight<8>(pairs));
       const hn::Rebind<std::uint8_t, decltype(dPairs)> dPacked;
@@ -154,7 +196,7 @@ HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out
     } else {
       // Distinct bits add up to their union.
       HWY_ALIGN std::uint64_t bytes[HWY_MAX_BYTES / 8];
-      hn::Store(hn::SumsOf8(hn::And(values, weight)), dEights, bytes);
+      hn::Store(hn::SumsOf8(hn::And(v, weight)), dEights, bytes);
       for (std::size_t i = 0; i < hn::Lanes(dEights); ++i) d[i] = static_cast<std::uint8_t>(bytes[i]);
     }
   });
@@ -162,10 +204,10 @@ HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out
 }
 
 void MonoRow(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
-  PackPerPixel<1>(in, step, out, n, [](const Pixels& p) {
+  PackPerPixel<1>(in, step, out, n, [](V16 b, V16 g, V16 r) {
     const D16 d16;
-    const V16 sum = hn::Add(hn::Add(Widen(p.b), Widen(p.g)), Widen(p.r));
-    return hn::IfThenElseZero(hn::Gt(sum, hn::Set(d16, 382)), hn::Set(d16, 0xFF));
+    return hn::IfThenElseZero(hn::Gt(hn::Add(hn::Add(b, g), r), hn::Set(d16, 382)),
+                              hn::Set(d16, 0xFF));
   });
 }
 
@@ -177,13 +219,13 @@ void MonoRow(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n)
 // three candidates are then compared by squared distance: a channel's
 // distance to its cube's value is at most 127, so those sums fit 16 bits;
 // silver's may not, and saturates, since it then loses anyway.
-HWY_INLINE V16 Nearest16Index(const Pixels& p) {
+HWY_INLINE V16 Nearest16Index(V16 b, V16 g, V16 r) {
   const D16 d16;
   const V16 zero = hn::Zero(d16);
   V16 lowIndex = zero, highIndex = zero, low = zero, high = zero, silver = zero;
-  const V8 channels[3] = {p.r, p.g, p.b};
+  const V16 channels[3] = {r, g, b};
   for (int c = 0; c < 3; ++c) {
-    const V16 v = Widen(channels[c]);
+    const V16 v = channels[c];
     const V16 bit = hn::Set(d16, static_cast<std::uint16_t>(1 << c));
     lowIndex = hn::Or(lowIndex, hn::IfThenElseZero(hn::Gt(v, hn::Set(d16, 64)), bit));
     highIndex = hn::Or(highIndex, hn::IfThenElseZero(hn::Gt(v, hn::Set(d16, 127)), bit));
@@ -207,7 +249,7 @@ HWY_INLINE V16 Nearest16Index(const Pixels& p) {
 }
 
 void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size_t n) {
-  PackPerPixel<4>(in, step, out, n, [](const Pixels& p) { return Nearest16Index(p); });
+  PackPerPixel<4>(in, step, out, n, Nearest16Index);
 }
 
 void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
@@ -217,11 +259,17 @@ void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) 
 }
 
 void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {
+  const D8 d8;
   const D16 d16;
-  const std::size_t lanes = hn::Lanes(d16);
+  const std::size_t lanes = hn::Lanes(d8), half = hn::Lanes(d16);
   std::size_t i = 0;
-  for (; i + lanes <= bytes; i += lanes)
-    hn::StoreU(hn::Add(hn::LoadU(d16, sums + i), Widen(hn::LoadU(D8(), in + i))), d16, sums + i);
+  for (; i + lanes <= bytes; i += lanes) {
+    const Wide w = Widen(hn::LoadU(d8, in + i));
+    for (int k = 0; k < kHalves; ++k) {
+      std::uint16_t* at = sums + i + k * half;
+      hn::StoreU(hn::Add(hn::LoadU(d16, at), w.half[k]), d16, at);
+    }
+  }
   for (; i < bytes; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + in[i]);
 }
 
