@@ -131,8 +131,9 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
     std::vector<std::uint16_t> columns(rowBytes);
     // Per block column: blue, green and red sums over the block's cells.
     std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
-    // One row of the area in its block colours.
-    std::vector<std::uint8_t> pattern(rowBytes);
+    // One row of the area in its block colours (and a byte to spare: each
+    // pixel is written as a whole word).
+    std::vector<std::uint8_t> pattern(rowBytes + 1);
     for (int i = first; i < last; ++i) {
       // Block ends are worked out as start + min(n, rest), never start + n,
       // which could overflow for a huge n.
@@ -157,11 +158,14 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
       const std::uint64_t* s = sums.data();
       for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
         x1 = x0 + std::min(n, width - x0);
-        const std::uint64_t cells = rows * std::uint64_t(x1 - x0);
-        const auto b = static_cast<std::uint8_t>(s[0] / cells);
-        const auto g = static_cast<std::uint8_t>(s[1] / cells);
-        const auto r = static_cast<std::uint8_t>(s[2] / cells);
-        for (int x = x0; x < x1; ++x, p += step) p[0] = b, p[1] = g, p[2] = r;
+        // Truncated averages. Sums stay far below 2^53, where the rounded
+        // quotient of two doubles could reach the next integer: dividing in
+        // double precision is exact here, and quicker than in integers.
+        const double cells = double(rows * std::uint64_t(x1 - x0));
+        const std::uint8_t colour[4] = {static_cast<std::uint8_t>(double(s[0]) / cells),
+                                        static_cast<std::uint8_t>(double(s[1]) / cells),
+                                        static_cast<std::uint8_t>(double(s[2]) / cells), 0};
+        for (int x = x0; x < x1; ++x, p += step) std::memcpy(p, colour, 4);
       }
       // Every row of the block row takes the pattern; 32-bit pixels keep
       // their fourth byte.
