@@ -5,10 +5,11 @@
 // JPEG (quality 90 and 100) encode and decode, each for our code and, in the
 // same process on the same pixels, for libvips and ImageMagick, and the
 // 24- to 32-bit conversion of the on-screen view. The corpus gets the
-// scaling and PNG cases, and its 4K desktop screenshot the filters too. Pillow's PNG results, measured by
-// pillow_png.py, are read from the file given as --pillow=FILE. After the
-// runs a table gives our time divided by each peer's and the encoded sizes,
-// and a second one checks our PNG of each corpus picture against the peers.
+// scaling and PNG cases, and its 4K desktop screenshot the filters too.
+// Pillow's PNG results, measured by pillow_png.py, are read from the file
+// given as --pillow=FILE. After the runs a table gives our time divided by
+// each peer's and the encoded sizes, and a second one checks our PNG of each
+// corpus picture against the peers.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -126,7 +126,7 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
   // Column sums of bytes stay within 16 bits over this many rows.
   constexpr int kRowsPerColumnSum = 65535 / 255;
   // Bands of block rows run on all cores, each with its own sums.
-  return ForRowBands(blockRows, rowBytes * (bottom - top), [&](int first, int last) {
+  return ForRowBands(blockRows, std::size_t(width) * (bottom - top), [&](int first, int last) {
     // Per byte of the area's row: its sum down the rows of the block row.
     std::vector<std::uint16_t> columns(rowBytes);
     // Per block column: blue, green and red sums over the block's cells.
@@ -143,7 +143,8 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
       for (int y = y0; y < y1;) {
         const int end = y + std::min(kRowsPerColumnSum, y1 - y);
         std::fill(columns.begin(), columns.end(), 0);
-        for (; y < end; ++y) AddBytesTo(bitmap.row(y) + std::size_t(left) * step, columns.data(), rowBytes);
+        for (; y < end; ++y)
+          AddBytesTo(bitmap.row(y) + std::size_t(left) * step, columns.data(), rowBytes);
         const std::uint16_t* c = columns.data();
         std::uint64_t* s = sums.data();
         for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {

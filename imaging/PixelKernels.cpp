@@ -119,7 +119,8 @@ HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* o
 template <class Body>
 HWY_INLINE void ForEachGroup(const std::uint8_t* in, int inStep, std::uint8_t* out, int outStep,
                              std::size_t n, Body body) {
-  ForEachGroup(in, inStep, out, n, [outStep](std::size_t k) { return k * outStep; }, body);
+  ForEachGroup(
+      in, inStep, out, n, [outStep](std::size_t k) { return k * outStep; }, body);
 }
 
 // floor((114 B + 587 G + 299 R) / 1000) in 16-bit lanes. The sum reaches
@@ -178,7 +179,7 @@ HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out
   }
 #else
   const D8 d8;
-  const hn::Repartition<std::uint16_t, D8> dPairs;  // two pixels per lane
+  const hn::Repartition<std::uint16_t, D8> dPairs;   // two pixels per lane
   const hn::Repartition<std::uint64_t, D8> dEights;  // eight pixels per lane
   // Each pixel's bit within its byte: 128 for the first, 1 for the eighth.
   std::vector<std::uint8_t> weights(hn::Lanes(d8));
@@ -187,9 +188,10 @@ HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out
   ForEachGroup(in, step, out, n, outBytes, [&](const std::uint8_t* s, std::uint8_t* d) {
     const V8 v = values(s);
     if constexpr (kBits == 4) {
-      const auto pairs = hn::BitCast(dPairs, v);  // the first pixel in the low byte
-      const auto packed = hn::Or(hn::ShiftLeft<4>(hn::And(pairs, hn::Set(dPairs, 0xFF))),
-                                 hn::ShiftRight<8>(pairs));
+      // The first pixel of each pair in the low byte (lanes are little-endian).
+      const auto pairs = hn::BitCast(dPairs, v);
+      const auto packed =
+          hn::Or(hn::ShiftLeft<4>(hn::And(pairs, hn::Set(dPairs, 0xFF))), hn::ShiftRight<8>(pairs));
       const hn::Rebind<std::uint8_t, decltype(dPairs)> dPacked;
       hn::StoreU(hn::DemoteTo(dPacked, hn::BitCast(hn::RebindToSigned<decltype(dPairs)>(), packed)),
                  dPacked, d);
@@ -197,7 +199,8 @@ HWY_INLINE void PackPerPixel(const std::uint8_t* in, int step, std::uint8_t* out
       // Distinct bits add up to their union.
       HWY_ALIGN std::uint64_t bytes[HWY_MAX_BYTES / 8];
       hn::Store(hn::SumsOf8(hn::And(v, weight)), dEights, bytes);
-      for (std::size_t i = 0; i < hn::Lanes(dEights); ++i) d[i] = static_cast<std::uint8_t>(bytes[i]);
+      for (std::size_t i = 0; i < hn::Lanes(dEights); ++i)
+        d[i] = static_cast<std::uint8_t>(bytes[i]);
     }
   });
 #endif
@@ -238,8 +241,7 @@ HWY_INLINE V16 Nearest16Index(V16 b, V16 g, V16 r) {
   }
   // Grey (all three bits) is entry 8, after silver: silver wins a tie with it.
   const auto isGrey = hn::Eq(lowIndex, hn::Set(d16, 7));
-  const auto silverWins =
-      hn::Lt(silver, hn::Add(low, hn::IfThenElseZero(isGrey, hn::Set(d16, 1))));
+  const auto silverWins = hn::Lt(silver, hn::Add(low, hn::IfThenElseZero(isGrey, hn::Set(d16, 1))));
   const V16 best = hn::IfThenElse(silverWins, silver, low);
   const V16 index = hn::IfThenElse(silverWins, hn::Set(d16, 7),
                                    hn::IfThenElse(isGrey, hn::Set(d16, 8), lowIndex));
@@ -253,9 +255,8 @@ void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size
 }
 
 void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-  ForEachGroup(in, 3, out, 4, n, [](const std::uint8_t* s, std::uint8_t* d) {
-    StorePixels(LoadPixels(s, 3), 4, d);
-  });
+  ForEachGroup(in, 3, out, 4, n,
+               [](const std::uint8_t* s, std::uint8_t* d) { StorePixels(LoadPixels(s, 3), 4, d); });
 }
 
 void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {

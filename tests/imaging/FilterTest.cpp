@@ -485,7 +485,8 @@ void CheckFiltersAgainstRules(const Bitmap& source) {
       source, PixelFormat::Indexed4,
       [](Rgb c) { return Rgb(NearestPaletteIndex(StandardPalette16(), c)); },
       StandardPalette16());
-  const Bitmap view = wide ? source : Expected(source, PixelFormat::Bgrx32, [](Rgb c) { return c; });
+  const Bitmap view =
+      wide ? source : Expected(source, PixelFormat::Bgrx32, [](Rgb c) { return c; });
   ForEachInstructionSet([&](const std::string& target) {
     const std::string where = target + ", " + std::to_string(source.width()) + " wide, " +
                               std::to_string(BitsPerPixel(source.format())) + "-bit: ";
@@ -533,7 +534,8 @@ TEST(VectorKernels, OddWidthsFollowTheRulesToTheLastPixel) {
       Bitmap source = Random(width, 3, format, 17 + width);
       if (format == PixelFormat::Bgrx32)
         for (int y = 0; y < source.height(); ++y)
-          for (int x = 0; x < width; ++x) source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x + 1);
+          for (int x = 0; x < width; ++x)
+            source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x + 1);
       CheckFiltersAgainstRules(source);
     }
   }
@@ -610,7 +612,9 @@ TEST(ViewConversion, EveryFormatBecomesThirtyTwoBitPixelsInPlaceWhenTheSizeFits)
   }
   ForEachInstructionSet([&](const std::string& target) {
     for (const Bitmap& source : sources) {
-      const auto name = [&] { return target + " " + std::to_string(BitsPerPixel(source.format())); };
+      const auto name = [&] {
+        return target + " " + std::to_string(BitsPerPixel(source.format()));
+      };
       Bitmap expected = Expected(source, PixelFormat::Bgrx32, [](Rgb c) { return c; });
       if (source.format() == PixelFormat::Bgrx32) expected = WithFourthBytes(expected, source);
       Bitmap fresh;
