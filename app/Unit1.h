@@ -260,6 +260,9 @@ class TLumivoreForm : public QWidget {
   // working image itself becomes the snapshot (no copy) and is left empty for
   // the caller to rebuild from the returned snapshot.
   const Bitmap& PushUndoMoving();
+  // ShowWorkingImage for an edit that has already brought the view's pixels
+  // up to date: the same refresh without copying the picture into the view.
+  void ShowViewAsIs();
 
   // Cursor stamp (editing/CursorStamp.cpp). The 20 generated entries of
   // MouseCsrItem, in table order, each carrying its cursor id as Tag.
@@ -351,7 +354,7 @@ class TLumivoreForm : public QWidget {
   void BuildStampItems();     // editing/CursorStamp.cpp
   void StampMouseDown(Qt::MouseButton button, QPoint pos);
   bool StampKey(int vk);
-  void ConnectHandOff();      // handoff/CopyBtn.cpp
+  void ConnectHandOff();  // handoff/CopyBtn.cpp
   // Sizes Image1 to the scroll range, and at least to the scroll box.
   void ApplyScrollRange();
   void BuildActions();

@@ -75,10 +75,20 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
   if (n < 1) return;
   SetAppCursor(QCursor(Qt::WaitCursor));
   ShowProgress("モザイク処理中...");
-  PushUndo();
   const bool selection = SelShape->isVisibleTo(this) && !FSelRect.isEmpty();
   const Rect area =
       selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
+  if (FWorkImage.format() == PixelFormat::Bgrx32 && FViewBitmap.width() == FWorkImage.width() &&
+      FViewBitmap.height() == FWorkImage.height()) {
+    // The view holds the same 32-bit pixels: pixelate it and copy it back,
+    // and the old picture goes to the undo list without a copy of its own.
+    PushUndoMoving();
+    Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n);
+    FWorkImage = FViewBitmap;
+    ShowViewAsIs();
+    return;
+  }
+  PushUndo();
   if (IsIndexed(FWorkImage.format())) {
     // Averages are new colours: work in full colour, then map into the palette.
     Bitmap work = FViewBitmap;
@@ -126,12 +136,12 @@ void TLumivoreForm::ResizeActionExecute(QAction* sender) {
 void TLumivoreForm::ReduceActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   ShowProgress("減色処理中...");
-  PushUndo();
-  // Every reduction starts from the displayed pixels in full colour.
+  // Every reduction starts from the displayed pixels in full colour, so the
+  // working image can go to the undo list as it is, without a copy.
+  PushUndoMoving();
   switch (sender->data().toInt()) {
     case -2:
-      FWorkImage = FViewBitmap;
-      WicGrayScale(FWorkImage);
+      if (!GrayScale(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
       break;
     case 2:
       if (!ReduceToMono(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
@@ -152,19 +162,20 @@ void TLumivoreForm::ReduceActionExecute(QAction* sender) {
 void TLumivoreForm::RotateActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   ShowProgress("回転処理中...");
-  PushUndo();
   const unsigned code = sender->data().toInt() == 0 ? 1 : 3;
-  if (!IsIndexed(FWorkImage.format())) {
-    // The view holds the same pixels: turn the working image itself.
-    WicFlipRotate(FWorkImage, code);
+  const Bitmap& before = PushUndoMoving();
+  if (!IsIndexed(before.format())) {
+    // The turned picture is built apart from the old one, which becomes the
+    // undo snapshot as it is.
+    if (!FlipRotate(before, FWorkImage, code)) FWorkImage = before;
   } else {
-    const int w = FWorkImage.width(), h = FWorkImage.height();
-    Bitmap turned = FViewBitmap;
-    WicFlipRotate(turned, code);
+    FWorkImage = before;
+    Bitmap turned;
+    FlipRotate(FViewBitmap, turned, code);
     // A palette picture keeps its storage format and palette.
     Bitmap kept;
-    if (kept.allocate(h, w, FWorkImage.format())) {
-      kept.setPalette(FWorkImage.palette());
+    if (!turned.empty() && kept.allocate(turned.width(), turned.height(), before.format())) {
+      kept.setPalette(before.palette());
       if (DrawIntoPalette(turned, kept)) FWorkImage = std::move(kept);
     }
   }
@@ -173,8 +184,8 @@ void TLumivoreForm::RotateActionExecute(QAction* sender) {
 
 void TLumivoreForm::ReverseActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
-  PushUndo();
-  WicFlipRotate(FWorkImage, sender->data().toInt() == 0 ? 4 : 5);
+  const Bitmap& before = PushUndoMoving();
+  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5)) FWorkImage = before;
   // Same size: ShowWorkingImage only redraws the view.
   ShowWorkingImage();
 }

@@ -52,6 +52,10 @@ void TLumivoreForm::ApplyScrollRange() {
 
 void TLumivoreForm::ShowWorkingImage() {
   CopyToView(FWorkImage, FViewBitmap);
+  ShowViewAsIs();
+}
+
+void TLumivoreForm::ShowViewAsIs() {
   FScrollRange = QSize(FWorkImage.width(), FWorkImage.height());
   ApplyScrollRange();
   Image1->update();

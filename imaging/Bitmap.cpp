@@ -67,6 +67,18 @@ bool Bitmap::allocate(int width, int height, PixelFormat format) {
 
 void Bitmap::clear() { *this = Bitmap(); }
 
+bool Bitmap::reshape(int width, int height, PixelFormat format) {
+  if (width <= 0 || height <= 0 || format == PixelFormat::None || IsIndexed(format)) return false;
+  const std::size_t stride = StrideFor(width, format);
+  if (stride == 0 || std::uint64_t(stride) * std::uint64_t(height) != pixels_.size()) return false;
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  palette_.clear();
+  return true;
+}
+
 int Bitmap::index(int x, int y) const {
   const std::uint8_t* r = row(y);
   switch (format_) {
@@ -195,10 +207,13 @@ bool Bitmap::convertToIndexed(PixelFormat format, const std::vector<Rgb>& palett
 
 bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
   if (source.empty()) return false;
-  if (&source == &view && source.format() == PixelFormat::Bgrx32) return true;
+  if (&source == &view) {
+    if (source.format() == PixelFormat::Bgrx32) return true;
+    const Bitmap copy = source;
+    return ConvertToBgrx32(copy, view);
+  }
   Bitmap fresh;
-  const bool reuse = view.format() == PixelFormat::Bgrx32 && view.width() == source.width() &&
-                     view.height() == source.height() && &source != &view;
+  const bool reuse = view.reshape(source.width(), source.height(), PixelFormat::Bgrx32);
   if (!reuse && !fresh.allocate(source.width(), source.height(), PixelFormat::Bgrx32)) return false;
   Bitmap& out = reuse ? view : fresh;
   // Palette entries as 32-bit pixels (blue, green, red, 0 in memory order:

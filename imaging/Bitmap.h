@@ -109,6 +109,11 @@ class Bitmap {
   // limits of 2^31 bytes.
   bool allocate(int width, int height, PixelFormat format);
   void clear();
+  // Gives the bitmap a new size and format over the storage it already has,
+  // when that holds exactly the bytes needed: the old bytes stay, for the
+  // caller to write over (a turned picture of the same size, for one).
+  // False, changing nothing, otherwise.
+  bool reshape(int width, int height, PixelFormat format);
 
   // The colour of one pixel, whatever the format.
   Rgb pixel(int x, int y) const;
@@ -142,10 +147,10 @@ int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c);
 
 // The picture as 32-bit pixels, as the screen shows it: palette and 24-bit
 // pixels get a zero fourth byte, 32-bit pixels are copied as they are. A
-// `view` that is already a 32-bit bitmap of the same size is written over in
-// place (a large picture then costs one pass over its pixels, not a fresh
-// allocation as well), else it is replaced. False, `view` untouched, for an
-// empty picture or when memory runs out.
+// `view` whose storage holds exactly the bytes needed (the same size, or
+// turned) is written over in place: a large picture then costs one pass over
+// its pixels, not a fresh allocation as well. Otherwise it is replaced.
+// False, `view` untouched, for an empty picture or when memory runs out.
 bool ConvertToBgrx32(const Bitmap& source, Bitmap& view);
 
 }  // namespace lumivore

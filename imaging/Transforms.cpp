@@ -359,63 +359,84 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
   }
 }
 
-bool WicFlipRotate(Bitmap& bitmap, unsigned code) {
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
   try {
-    if (bitmap.empty()) return false;
+    if (source.empty()) return false;
     // A 32-bit picture is read as it is; others are made 24-bit first.
-    const bool wide = code >= 1 && code <= 5 && bitmap.format() == PixelFormat::Bgrx32;
-    if (!wide && !MakeBgr24(bitmap)) return false;
-    if (code < 1 || code > 5) return true;  // only the 24-bit conversion
-    const int w = bitmap.width(), h = bitmap.height();
+    const bool wide = code >= 1 && code <= 5 && source.format() == PixelFormat::Bgrx32;
+    Bitmap converted;
+    const Bitmap* from = &source;
+    if (!wide && source.format() != PixelFormat::Bgr24) {
+      converted = source;
+      if (!MakeBgr24(converted)) return false;
+      from = &converted;
+    }
+    if (code < 1 || code > 5) {  // only the 24-bit conversion
+      if (from != &source)
+        out = std::move(converted);
+      else if (&out != &source)
+        out = source;
+      return true;
+    }
+    const int w = from->width(), h = from->height();
     const bool turn = code == 1 || code == 3;
     Bitmap result;
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
-    const bool ok = turn ? (wide ? TurnQuarter<4> : TurnQuarter<3>)(bitmap, result, code == 1)
-                         : (wide ? FlipRows<4> : FlipRows<3>)(bitmap, result, code);
+    const bool ok = turn ? (wide ? TurnQuarter<4> : TurnQuarter<3>)(*from, result, code == 1)
+                         : (wide ? FlipRows<4> : FlipRows<3>)(*from, result, code);
     if (!ok) return false;
-    bitmap = std::move(result);
+    out = std::move(result);
     return true;
   } catch (...) {
     return false;
   }
 }
 
-bool WicGrayScale(Bitmap& bitmap) {
-  if (bitmap.empty()) return false;
+bool WicFlipRotate(Bitmap& bitmap, unsigned code) { return FlipRotate(bitmap, bitmap, code); }
+
+bool GrayScale(const Bitmap& source, Bitmap& out) {
+  if (source.empty()) return false;
   try {
-    // ITU-R BT.601 luma weights in 8-bit fixed point, one table per channel.
-    int red[256], green[256], blue[256];
-    for (int i = 0; i < 256; ++i) red[i] = 77 * i, green[i] = 150 * i, blue[i] = 29 * i + 128;
-    const auto grey = [&](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-      return static_cast<std::uint8_t>((red[r] + green[g] + blue[b]) >> 8);
+    // ITU-R BT.601 luma weights in 8-bit fixed point; the largest sum,
+    // 256 * 255 + 128, still fits 16 bits, so the loop vectorises.
+    const auto grey = [](unsigned r, unsigned g, unsigned b) {
+      return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
     };
     Bitmap result;
-    if (!result.allocate(bitmap.width(), bitmap.height(), PixelFormat::Bgr24)) return false;
-    const PixelFormat format = bitmap.format();
+    if (!result.allocate(source.width(), source.height(), PixelFormat::Bgr24)) return false;
+    const PixelFormat format = source.format();
     std::uint8_t paletteGrey[256] = {};
     if (IsIndexed(format)) {
-      const auto& palette = bitmap.palette();
+      const auto& palette = source.palette();
       for (std::size_t i = 0; i < palette.size() && i < 256; ++i) {
         paletteGrey[i] = grey(RedOf(palette[i]), GreenOf(palette[i]), BlueOf(palette[i]));
       }
     }
     const int step = format == PixelFormat::Bgrx32 ? 4 : 3;
-    for (int y = 0; y < bitmap.height(); ++y) {
-      std::uint8_t* d = result.row(y);
-      if (IsIndexed(format)) {
-        for (int x = 0; x < bitmap.width(); ++x, d += 3)
-          d[0] = d[1] = d[2] = paletteGrey[bitmap.index(x, y)];
-      } else {
-        const std::uint8_t* s = bitmap.row(y);
-        for (int x = 0; x < bitmap.width(); ++x, d += 3, s += step)
-          d[0] = d[1] = d[2] = grey(s[2], s[1], s[0]);
-      }
-    }
-    bitmap = std::move(result);
+    const int width = source.width();
+    const bool ok =
+        ForRowBands(source.height(), std::size_t(width) * source.height(), [&](int begin, int end) {
+          const int w = width, st = step;  // locals: byte stores cannot alias them
+          for (int y = begin; y < end; ++y) {
+            std::uint8_t* d = result.row(y);
+            if (IsIndexed(format)) {
+              for (int x = 0; x < w; ++x, d += 3)
+                d[0] = d[1] = d[2] = paletteGrey[source.index(x, y)];
+            } else {
+              const std::uint8_t* s = source.row(y);
+              for (int x = 0; x < w; ++x, d += 3, s += st)
+                d[0] = d[1] = d[2] = grey(s[2], s[1], s[0]);
+            }
+          }
+        });
+    if (!ok) return false;
+    out = std::move(result);
     return true;
   } catch (...) {
     return false;
   }
 }
+
+bool WicGrayScale(Bitmap& bitmap) { return GrayScale(bitmap, bitmap); }
 
 }  // namespace lumivore

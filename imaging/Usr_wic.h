@@ -40,8 +40,13 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
 // 4 mirror left-right, 5 mirror top-bottom; any other value only makes the
 // bitmap 24-bit.
 bool WicFlipRotate(Bitmap& bitmap, unsigned code);
+// The same from `source` into `out` (which may be the source itself); `out`
+// is untouched on failure.
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code);
 
 // Any format in, 24-bit grey out (one luminance value per pixel).
 bool WicGrayScale(Bitmap& bitmap);
+// The same from `source` into `out` (which may be the source itself).
+bool GrayScale(const Bitmap& source, Bitmap& out);
 
 }  // namespace lumivore

@@ -2,8 +2,8 @@
 // resize, colour reduction, rotation and mirroring, each undoable.
 #include <QAction>
 #include <QMenu>
-#include <QToolButton>
 #include <QPaintEvent>
+#include <QToolButton>
 #include <functional>
 #include <set>
 
@@ -73,8 +73,8 @@ class PaintSpy : public QObject {
 };
 
 TEST_F(Edits, Sepia_TonesTheWholePictureAndUndoBringsItBack) {
-  TLumivoreForm& f = withColours(
-      30, 4, {MakeRgb(0, 0, 0), MakeRgb(255, 255, 255), MakeRgb(128, 128, 128)});
+  TLumivoreForm& f =
+      withColours(30, 4, {MakeRgb(0, 0, 0), MakeRgb(255, 255, 255), MakeRgb(128, 128, 128)});
   // A selection does not limit sepia.
   f.FSelRect = Rect{0, 0, 5, 2};
   f.PlaceSelShape();
@@ -202,8 +202,8 @@ TEST_F(Edits, Resize_SizesByTagWithTruncationAndClearsTheSelection) {
       f.FSelRect = Rect{1, 1, 2, 2};
       f.PlaceSelShape();
       QAction* action = nullptr;
-      for (QAction* a : {f.Resize25Action, f.Resize50Action, f.Resize75Action,
-                         f.Resize150Action, f.Resize200Action})
+      for (QAction* a : {f.Resize25Action, f.Resize50Action, f.Resize75Action, f.Resize150Action,
+                         f.Resize200Action})
         if (a->data().toInt() == c.tag) action = a;
       ASSERT_NE(action, nullptr);
       action->trigger();
@@ -229,11 +229,17 @@ struct ReduceCase {
 
 TEST_F(Edits, Reduce_SetsTheFormatTheSuffixAndTheEnablingRules) {
   const ReduceCase cases[] = {
-      {&TLumivoreForm::Reduce2Action, PixelFormat::Indexed1, "(モノクロ)",
+      {&TLumivoreForm::Reduce2Action,
+       PixelFormat::Indexed1,
+       "(モノクロ)",
        {false, false, false, false, false}},
-      {&TLumivoreForm::Reduce16Action, PixelFormat::Indexed4, "(16色)",
+      {&TLumivoreForm::Reduce16Action,
+       PixelFormat::Indexed4,
+       "(16色)",
        {true, false, false, false, false}},
-      {&TLumivoreForm::Reduce256Action, PixelFormat::Indexed8, "(256色)",
+      {&TLumivoreForm::Reduce256Action,
+       PixelFormat::Indexed8,
+       "(256色)",
        {true, true, false, false, false}},
       {&TLumivoreForm::GrayAction, PixelFormat::Bgr24, "", {true, true, true, true, true}},
   };
@@ -243,8 +249,8 @@ TEST_F(Edits, Reduce_SetsTheFormatTheSuffixAndTheEnablingRules) {
     EXPECT_EQ(f.FWorkImage.format(), c.format);
     EXPECT_EQ(status(), sizeText(120, 90) + QString::fromUtf8(c.suffix));
     f.UpdateActions();
-    const QAction* actions[] = {f.Reduce2Action, f.Reduce16Action, f.Reduce256Action,
-                                f.GrayAction, f.SepiaAction};
+    const QAction* actions[] = {f.Reduce2Action, f.Reduce16Action, f.Reduce256Action, f.GrayAction,
+                                f.SepiaAction};
     for (int i = 0; i < 5; ++i)
       EXPECT_EQ(actions[i]->isEnabled(), c.enabled[i]) << c.suffix << " action " << i;
     expectViewShowsWorkingImage();
@@ -337,6 +343,49 @@ TEST_F(Edits, Mirror_TwiceGivesTheSamePixelsAndDropsThePalette) {
     (f.*action)->trigger();
     EXPECT_EQ(f.FWorkImage.format(), PixelFormat::Bgr24);
     EXPECT_EQ(status(), sizeText(31, 17));
+  }
+}
+
+// A capture gives a 32-bit picture, a loaded file a 24-bit one: every edit
+// gives the same pixels from either, and one undo brings the picture back
+// exactly as it was, format and all.
+TEST_F(Edits, EveryEdit_GivesTheSamePixelsFrom32And24BitAndUndoesExactly) {
+  using F = TLumivoreForm;
+  for (QAction* F::*action :
+       {&F::SepiaAction, &F::NegColAction, &F::MosicI4Action, &F::Resize50Action, &F::Reduce2Action,
+        &F::Reduce16Action, &F::Reduce256Action, &F::GrayAction, &F::RotateRAction,
+        &F::RotateLAction, &F::ReverseLRAction, &F::ReverseULAction}) {
+    std::vector<Bitmap> results;
+    for (const bool captured : {false, true}) {
+      TLumivoreForm& f = withPicture(37, 23);
+      if (captured) {
+        Bitmap wide;
+        ASSERT_TRUE(wide.allocate(37, 23, PixelFormat::Bgrx32));
+        for (int y = 0; y < 23; ++y)
+          for (int x = 0; x < 37; ++x) wide.setPixel(x, y, f.FWorkImage.pixel(x, y));
+        f.FWorkImage = wide;
+        f.ShowWorkingImage();
+      }
+      // The mosaic works on the selection; the other edits ignore it.
+      f.FSelRect = Rect{3, 2, 20, 15};
+      f.PlaceSelShape();
+      const Bitmap before = f.FWorkImage;
+      (f.*action)->trigger();
+      SCOPED_TRACE((f.*action)->text().toStdString() + (captured ? " (32-bit)" : " (24-bit)"));
+      expectViewShowsWorkingImage();
+      results.push_back(f.FWorkImage);
+      ASSERT_EQ(f.FUndoList.size(), 1);
+      f.UndoAction->trigger();
+      EXPECT_TRUE(f.FWorkImage == before);
+      expectViewShowsWorkingImage();
+    }
+    const Bitmap &a = results[0], &b = results[1];
+    ASSERT_EQ(a.width(), b.width());
+    ASSERT_EQ(a.height(), b.height());
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        ASSERT_EQ(a.pixel(x, y), b.pixel(x, y))
+            << ((*form).*action)->text().toStdString() << " at " << x << "," << y;
   }
 }
 

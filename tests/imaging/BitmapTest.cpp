@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "imaging/Bitmap.h"
 
 namespace lumivore {
@@ -15,6 +17,31 @@ TEST(Bitmap, AllocateRefusesBadSizesAndKeepsOldContent) {
   EXPECT_FALSE(b.allocate(5, 5, PixelFormat::None));
   EXPECT_FALSE(b.allocate(40000, 40000, PixelFormat::Bgr24));  // 4.8 GB
   EXPECT_EQ(b, before);
+}
+
+TEST(Bitmap, ReshapeTakesOnlyStorageOfExactlyTheBytesNeeded) {
+  Bitmap b;
+  ASSERT_TRUE(b.allocate(6, 4, PixelFormat::Bgrx32));
+  b.setPixel(5, 3, MakeRgb(1, 2, 3));
+  const std::uint8_t* storage = b.bits();
+  // Turned, the same 96 bytes: kept, bytes and all.
+  ASSERT_TRUE(b.reshape(4, 6, PixelFormat::Bgrx32));
+  EXPECT_EQ(b.width(), 4);
+  EXPECT_EQ(b.height(), 6);
+  EXPECT_EQ(b.stride(), 16u);
+  EXPECT_EQ(b.bits(), storage);
+  EXPECT_EQ(b.pixel(3, 5), MakeRgb(1, 2, 3));
+  // Other byte counts, palette formats and bad sizes change nothing.
+  for (const auto& [w, h, f] : {std::tuple{4, 5, PixelFormat::Bgrx32},
+                                {8, 3, PixelFormat::Bgr24},
+                                {96, 1, PixelFormat::Indexed8},
+                                {0, 6, PixelFormat::Bgrx32}}) {
+    EXPECT_FALSE(b.reshape(w, h, f)) << w << "x" << h;
+    EXPECT_EQ(b.width(), 4);
+    EXPECT_EQ(b.height(), 6);
+    EXPECT_EQ(b.format(), PixelFormat::Bgrx32);
+  }
+  EXPECT_FALSE(Bitmap().reshape(1, 1, PixelFormat::Bgrx32));
 }
 
 TEST(Bitmap, StridesArePaddedToFourBytes) {

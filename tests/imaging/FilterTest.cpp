@@ -620,13 +620,16 @@ TEST(ViewConversion, EveryFormatBecomesThirtyTwoBitPixelsInPlaceWhenTheSizeFits)
       Bitmap fresh;
       ASSERT_TRUE(ConvertToBgrx32(source, fresh)) << name();
       ASSERT_EQ(fresh, expected) << name() << " at " << FirstDifference(fresh, expected);
-      // A view of the same size is written over where it is, junk and all.
-      Bitmap view = Random(37, 5, PixelFormat::Bgrx32, 3);
-      for (int y = 0; y < view.height(); ++y) std::memset(view.row(y), 0xEE, view.stride());
-      const std::uint8_t* storage = view.bits();
-      ASSERT_TRUE(ConvertToBgrx32(source, view)) << name();
-      EXPECT_EQ(view.bits(), storage) << name();
-      ASSERT_EQ(view, expected) << name() << " at " << FirstDifference(view, expected);
+      // A view of the same size, or turned, is written over where it is,
+      // junk and all.
+      for (const auto& [width, height] : {std::pair(37, 5), std::pair(5, 37)}) {
+        Bitmap view = Random(width, height, PixelFormat::Bgrx32, 3);
+        for (int y = 0; y < view.height(); ++y) std::memset(view.row(y), 0xEE, view.stride());
+        const std::uint8_t* storage = view.bits();
+        ASSERT_TRUE(ConvertToBgrx32(source, view)) << name();
+        EXPECT_EQ(view.bits(), storage) << name();
+        ASSERT_EQ(view, expected) << name() << " at " << FirstDifference(view, expected);
+      }
       // Another size or format is replaced.
       Bitmap other = Random(36, 5, PixelFormat::Bgrx32);
       ASSERT_TRUE(ConvertToBgrx32(source, other)) << name();
