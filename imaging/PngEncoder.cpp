@@ -1,10 +1,16 @@
 // PNG encoding. Each picture is stored in the smallest colour type that holds
 // it exactly: a palette bitmap keeps its palette and depth; a 24- or 32-bit
 // picture of at most 256 colours becomes grey or a palette of the fewest bits
-// per pixel; anything else is 8-bit RGB. Rows are filtered, then the whole
-// image is deflated in one pass by libdeflate, whose compressor gives smaller
-// streams than zlib's in less time.
+// per pixel; anything else is 8-bit RGB. Rows are left as they are, or
+// filtered with Up, or with a filter of their own, whichever a trial on a
+// sample of rows finds smallest; then the whole image is deflated in one pass
+// by libdeflate, whose compressor gives smaller streams than zlib's in less
+// time.
 #include <libdeflate.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -156,6 +162,13 @@ class BitPacker {
   int bits_ = 0;
 };
 
+// Writes the RGB bytes of w pixels of Step bytes each (blue, green, red
+// first) to out; with Step fixed the compiler vectorises the loop.
+template <int Step>
+void SwapRedAndBlue(const std::uint8_t* __restrict p, int w, std::uint8_t* __restrict out) {
+  for (int x = 0; x < w; ++x, p += Step, out += 3) out[0] = p[2], out[1] = p[1], out[2] = p[0];
+}
+
 // Writes row y of the picture as the unfiltered bytes of a PNG row.
 void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, std::uint8_t* out) {
   const std::uint8_t* p = b.row(y);
@@ -166,7 +179,11 @@ void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, st
   }
   const int step = b.format() == PixelFormat::Bgrx32 ? 4 : 3;
   if (layout.colourType == kTrueColour) {
-    for (int x = 0; x < w; ++x, p += step, out += 3) out[0] = p[2], out[1] = p[1], out[2] = p[0];
+    if (step == 3) {
+      SwapRedAndBlue<3>(p, w, out);
+    } else {
+      SwapRedAndBlue<4>(p, w, out);
+    }
     return;
   }
   if (layout.colourType == kGrey && layout.depth == 8) {
@@ -193,8 +210,8 @@ void RawRow(const Bitmap& b, int y, const Layout& layout, ColourTable& table, st
   packer.finish();
 }
 
-// The filter helpers are inlined into FilterRow, so that they are built for
-// each processor FilterRow is built for.
+// The filter helpers are inlined into the loops that use them, which the
+// compiler vectorises.
 #define LUMIVORE_INLINE [[gnu::always_inline]] inline
 
 LUMIVORE_INLINE std::uint8_t Paeth(int a, int b, int c) {
@@ -202,86 +219,139 @@ LUMIVORE_INLINE std::uint8_t Paeth(int a, int b, int c) {
   return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
-// The prediction of PNG filter 1 to 4 from the byte to the left (a), the one
-// above (b) and the one above and left (c).
+// A filtered byte taken as a signed value: the closer the bytes of a row are
+// to zero, the better deflate does on them.
+LUMIVORE_INLINE unsigned Magnitude(std::uint8_t v) {
+  return static_cast<unsigned>(std::abs(static_cast<std::int8_t>(v)));
+}
+
+#if defined(__x86_64__)
+#define LUMIVORE_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+
+LUMIVORE_AVX2 __m256i Load(const std::uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Stores 32 filtered bytes and adds their magnitudes to the four sums in sum.
+LUMIVORE_AVX2 void Keep(std::uint8_t* row, __m256i v, __m256i& sum) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), v);
+  sum = _mm256_add_epi64(sum, _mm256_sad_epu8(_mm256_abs_epi8(v), _mm256_setzero_si256()));
+}
+
+// The Paeth prediction of 16 bytes widened to 16 bits each.
+LUMIVORE_AVX2 __m256i Paeth16(__m256i a, __m256i b, __m256i c) {
+  const __m256i bc = _mm256_sub_epi16(b, c), ac = _mm256_sub_epi16(a, c);
+  const __m256i pa = _mm256_abs_epi16(bc), pb = _mm256_abs_epi16(ac),
+                pc = _mm256_abs_epi16(_mm256_add_epi16(bc, ac));
+  // a where pa <= pb and pa <= pc, else b where pb <= pc, else c.
+  const __m256i notA = _mm256_or_si256(_mm256_cmpgt_epi16(pa, pb), _mm256_cmpgt_epi16(pa, pc));
+  return _mm256_blendv_epi8(a, _mm256_blendv_epi8(b, c, _mm256_cmpgt_epi16(pb, pc)), notA);
+}
+
+// FilterFive for bytes `from` (at least D) on, 32 at a time; returns the
+// first byte left to do.
+template <int D>
+[[gnu::target("avx2")]] std::size_t FilterFiveAvx2(const std::uint8_t* raw, const std::uint8_t* up,
+                                                   std::size_t from, std::size_t n,
+                                                   std::uint8_t* const* rows, unsigned* costs) {
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  __m256i sums[5] = {zero, zero, zero, zero, zero};
+  std::size_t i = from;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i x = Load(raw + i), a = Load(raw + i - D), b = Load(up + i), c = Load(up + i - D);
+    // The rounded-up mean of a and b, less one where a + b is odd.
+    const __m256i average =
+        _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), one));
+    const __m256i paethLow = Paeth16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero),
+                                     _mm256_unpacklo_epi8(c, zero));
+    const __m256i paethHigh = Paeth16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero),
+                                      _mm256_unpackhi_epi8(c, zero));
+    Keep(rows[0] + i, x, sums[0]);
+    Keep(rows[1] + i, _mm256_sub_epi8(x, a), sums[1]);
+    Keep(rows[2] + i, _mm256_sub_epi8(x, b), sums[2]);
+    Keep(rows[3] + i, _mm256_sub_epi8(x, average), sums[3]);
+    Keep(rows[4] + i, _mm256_sub_epi8(x, _mm256_packus_epi16(paethLow, paethHigh)), sums[4]);
+  }
+  for (int k = 0; k < 5; ++k) {
+    alignas(32) std::uint64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums[k]);
+    costs[k] += static_cast<unsigned>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+  }
+  return i;
+}
+#endif
+
+// The prediction of PNG filter 0 to 4 from the byte on the left (a), the
+// one above (b) and the one above and left (c).
 template <int Filter>
 LUMIVORE_INLINE std::uint8_t Predict(int a, int b, int c) {
+  if constexpr (Filter == 0) return 0;
   if constexpr (Filter == 1) return static_cast<std::uint8_t>(a);
   if constexpr (Filter == 2) return static_cast<std::uint8_t>(b);
   if constexpr (Filter == 3) return static_cast<std::uint8_t>((a + b) >> 1);
   return Paeth(a, b, c);
 }
 
-// Calls sink(i, filtered byte i) over a row; `up` is the row above (zeros
-// above the first row), d the distance to the byte on the left. The bytes
-// left of the row count as zeros.
-template <int Filter, typename Sink>
-LUMIVORE_INLINE void ForEachFiltered(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
-                                     int d, Sink sink) {
-  const std::size_t head = std::min<std::size_t>(d, n);
-  for (std::size_t i = 0; i < head; ++i) sink(i, raw[i] - Predict<Filter>(0, up[i], 0));
-  for (std::size_t i = head; i < n; ++i) {
-    sink(i, raw[i] - Predict<Filter>(raw[i - d], up[i], up[i - d]));
-  }
-}
-
-// The sum of the filtered bytes taken as signed values: the smaller it is,
-// the closer the bytes are to zero and the better deflate does on them.
-template <int Filter>
-LUMIVORE_INLINE unsigned Cost(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
-                              int d) {
+// Filters bytes [from, n) of a row (from at least D) with one filter into
+// out and returns the sum of their magnitudes: a loop the compiler
+// vectorises.
+template <int Filter, int D>
+unsigned FilterSpan(const std::uint8_t* __restrict raw, const std::uint8_t* __restrict up,
+                    std::size_t from, std::size_t n, std::uint8_t* __restrict out) {
   unsigned sum = 0;
-  ForEachFiltered<Filter>(raw, up, n, d, [&sum](std::size_t, int v) {
-    sum += static_cast<unsigned>(std::abs(static_cast<std::int8_t>(v)));
-  });
+  for (std::size_t i = from; i < n; ++i) {
+    out[i] = static_cast<std::uint8_t>(raw[i] - Predict<Filter>(raw[i - D], up[i], up[i - D]));
+    sum += Magnitude(out[i]);
+  }
   return sum;
 }
 
-template <int Filter>
-LUMIVORE_INLINE void Apply(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, int d,
-                           std::uint8_t* out) {
-  ForEachFiltered<Filter>(raw, up, n, d,
-                          [out](std::size_t i, int v) { out[i] = static_cast<std::uint8_t>(v); });
+// Filters a row of n bytes the five ways of PNG (none, Sub, Up, Average,
+// Paeth) into rows[0] to rows[4] and sums the magnitudes of each into
+// costs; D is the distance in bytes between a byte and the one on its left.
+// The bytes left of the row count as zeros.
+template <int D>
+void FilterFive(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n,
+                std::uint8_t* const* rows, unsigned* costs) {
+  std::size_t i = 0;
+  for (; i < std::min<std::size_t>(D, n); ++i) {
+    const std::uint8_t v[5] = {raw[i], raw[i], static_cast<std::uint8_t>(raw[i] - up[i]),
+                               static_cast<std::uint8_t>(raw[i] - (up[i] >> 1)),
+                               static_cast<std::uint8_t>(raw[i] - up[i])};
+    for (int k = 0; k < 5; ++k) rows[k][i] = v[k], costs[k] += Magnitude(v[k]);
+  }
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) i = FilterFiveAvx2<D>(raw, up, i, n, rows, costs);
+#endif
+  costs[0] += FilterSpan<0, D>(raw, up, i, n, rows[0]);
+  costs[1] += FilterSpan<1, D>(raw, up, i, n, rows[1]);
+  costs[2] += FilterSpan<2, D>(raw, up, i, n, rows[2]);
+  costs[3] += FilterSpan<3, D>(raw, up, i, n, rows[3]);
+  costs[4] += FilterSpan<4, D>(raw, up, i, n, rows[4]);
 }
 
 // Filters one row of whole-byte samples into out (the filter type byte,
 // then n bytes) with the filter whose output has the smallest sum of
-// absolute values: the usual adaptive heuristic for PNG rows.
-// Built twice, the AVX2 version running where the processor has it.
-__attribute__((target_clones("avx2", "default"))) void FilterRow(const std::uint8_t* raw,
-                                                                 const std::uint8_t* up,
-                                                                 std::size_t n, int d,
-                                                                 std::uint8_t* out) {
+// magnitudes: the usual adaptive heuristic for PNG rows. `scratch` holds 5 n
+// bytes; d is 1 or 3.
+void FilterRow(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, int d,
+               std::uint8_t* scratch, std::uint8_t* out) {
   if (std::memcmp(raw, up, n) == 0) {  // a row like the one above: Up gives zeros
     out[0] = 2;
     std::memset(out + 1, 0, n);
     return;
   }
-  unsigned none = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    none += static_cast<unsigned>(std::abs(static_cast<std::int8_t>(raw[i])));
+  std::uint8_t* const rows[5] = {scratch, scratch + n, scratch + 2 * n, scratch + 3 * n,
+                                 scratch + 4 * n};
+  unsigned costs[5] = {0, 0, 0, 0, 0};
+  if (d == 3) {
+    FilterFive<3>(raw, up, n, rows, costs);
+  } else {
+    FilterFive<1>(raw, up, n, rows, costs);
   }
-  const unsigned costs[5] = {none, Cost<1>(raw, up, n, d), Cost<2>(raw, up, n, d),
-                             Cost<3>(raw, up, n, d), Cost<4>(raw, up, n, d)};
   const int best = static_cast<int>(std::min_element(costs, costs + 5) - costs);
   out[0] = static_cast<std::uint8_t>(best);
-  switch (best) {
-    case 0:
-      std::memcpy(out + 1, raw, n);
-      break;
-    case 1:
-      Apply<1>(raw, up, n, d, out + 1);
-      break;
-    case 2:
-      Apply<2>(raw, up, n, d, out + 1);
-      break;
-    case 3:
-      Apply<3>(raw, up, n, d, out + 1);
-      break;
-    default:
-      Apply<4>(raw, up, n, d, out + 1);
-      break;
-  }
+  std::memcpy(out + 1, rows[best], n);
 }
 
 // An unfiltered image in PNG's layout: per row a filter type byte (0), then
@@ -315,43 +385,89 @@ Compressed Compress(libdeflate_compressor* compressor, const std::uint8_t* data,
   return out;
 }
 
-// Whether the adaptive filters make the image smaller than no filtering at
-// all. Neither wins everywhere: filters pay on photos and gradients, while
-// text and flat areas often come out smaller unfiltered, as deflate then
-// finds every repeated glyph as it is. Bands of 8 rows, one band in 8, are
-// compressed both ways by libdeflate's fastest level to tell (on the
-// screenshot corpus it judges as well as the final level, at a fraction of
-// the time).
-bool FiltersPay(RowImage& image, int d) {
+// How the rows of a picture are filtered.
+enum class Filtering {
+  None,      // stored as they are
+  Up,        // each row less the one above
+  Adaptive,  // per row, the filter of FilterRow's choice
+};
+
+// Filters rows of an image one way or another.
+class RowFilter {
+ public:
+  // d: the distance in bytes between a byte and the one it is predicted from.
+  RowFilter(RowImage& image, int d)
+      : image_(image), d_(d), zeros_(image.rowBytes, 0), scratch_(5 * image.rowBytes) {}
+
+  // Filters row y into out (the filter type byte, then the row's bytes).
+  void filter(Filtering filtering, int y, std::uint8_t* out) {
+    const std::size_t n = image_.rowBytes;
+    const std::uint8_t* raw = image_.row(y) + 1;
+    const std::uint8_t* up = y > 0 ? image_.row(y - 1) + 1 : zeros_.data();
+    switch (filtering) {
+      case Filtering::None:
+        out[0] = 0;
+        std::memcpy(out + 1, raw, n);
+        break;
+      case Filtering::Up:
+        out[0] = 2;
+        for (std::size_t i = 0; i < n; ++i) out[i + 1] = static_cast<std::uint8_t>(raw[i] - up[i]);
+        break;
+      case Filtering::Adaptive:
+        FilterRow(raw, up, n, d_, scratch_.data(), out);
+        break;
+    }
+  }
+
+ private:
+  RowImage& image_;
+  int d_;
+  std::vector<std::uint8_t> zeros_;  // the row above the first
+  std::vector<std::uint8_t> scratch_;
+};
+
+// The filtering that makes the image smallest, told by compressing a sample
+// (bands of 8 rows, one band in 8) each way with libdeflate's fastest level,
+// which on the screenshot corpus ranks them as the final level does. No way
+// wins everywhere: text and flat areas often come out smaller unfiltered, as
+// deflate then finds every repeated glyph as it is; the adaptive choice pays
+// on drawn gradients and mixed desktops; photos (decoded JPEGs above all)
+// come out smaller still with Up on every row, whose output repeats from row
+// to row where the adaptive choice switches filters. Up is tried only where
+// the adaptive filters pay at all: where they do not, Up loses too.
+Filtering ChooseFiltering(RowImage& image, int d) {
   constexpr int kBand = 8, kEvery = 8;
   const std::size_t stride = image.stride();
   const bool sampled = image.height >= 2 * kBand * kEvery;
-  Bytes plain, filtered;
-  plain.reserve(sampled ? (image.height / kEvery + kBand) * stride : image.size());
-  filtered.reserve(plain.capacity());
-  const std::vector<std::uint8_t> zeros(image.rowBytes, 0);
+  std::vector<int> rows;
   for (int y = 0; y < image.height; ++y) {
-    if (sampled && (y / kBand) % kEvery != 0) continue;
-    const std::uint8_t* row = image.row(y);
-    plain.insert(plain.end(), row, row + stride);
-    filtered.resize(filtered.size() + stride);
-    FilterRow(row + 1, y > 0 ? image.row(y - 1) + 1 : zeros.data(), image.rowBytes, d,
-              filtered.data() + filtered.size() - stride);
+    if (!sampled || (y / kBand) % kEvery == 0) rows.push_back(y);
   }
   const Compressor fastest(libdeflate_alloc_compressor(1));
-  if (!fastest) return true;
-  return Compress(fastest.get(), filtered.data(), filtered.size()).size <
-         Compress(fastest.get(), plain.data(), plain.size()).size;
+  if (!fastest) return Filtering::Adaptive;
+  RowFilter filter(image, d);
+  Bytes sample(rows.size() * stride);
+  // The sample's compressed size; the largest size_t when compression failed.
+  const auto trial = [&](Filtering way) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      filter.filter(way, rows[i], sample.data() + i * stride);
+    }
+    const std::size_t size = Compress(fastest.get(), sample.data(), sample.size()).size;
+    return size > 0 ? size : SIZE_MAX;
+  };
+  const std::size_t none = trial(Filtering::None), adaptive = trial(Filtering::Adaptive);
+  if (adaptive >= none) return Filtering::None;
+  return trial(Filtering::Up) < adaptive ? Filtering::Up : Filtering::Adaptive;
 }
 
 // Filters every row in place, from the bottom up so that each row's upper
 // neighbour is still unfiltered when it is needed.
-void FilterAll(RowImage& image, int d) {
-  std::vector<std::uint8_t> zeros(image.rowBytes, 0), out(image.stride());
+void FilterAll(RowImage& image, Filtering filtering, int d) {
+  RowFilter filter(image, d);
+  std::vector<std::uint8_t> out(image.stride());
   for (int y = image.height - 1; y >= 0; --y) {
-    std::uint8_t* row = image.row(y);
-    FilterRow(row + 1, y > 0 ? image.row(y - 1) + 1 : zeros.data(), image.rowBytes, d, out.data());
-    std::memcpy(row, out.data(), out.size());
+    filter.filter(filtering, y, out.data());
+    std::memcpy(image.row(y), out.data(), out.size());
   }
 }
 
@@ -390,8 +506,9 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   // Palette indices and packed samples are never filtered: neighbouring
   // values there are not near in colour, so differences only add noise.
   const bool filterable = layout.colourType != kPalette && layout.depth == 8;
-  if (filterable && FiltersPay(image, layout.filterDistance())) {
-    FilterAll(image, layout.filterDistance());
+  if (filterable) {
+    const Filtering filtering = ChooseFiltering(image, layout.filterDistance());
+    if (filtering != Filtering::None) FilterAll(image, filtering, layout.filterDistance());
   }
   const Compressor compressor(libdeflate_alloc_compressor(
       layout.colourType == kTrueColour ? kTrueColourLevel : kSmallSampleLevel));
