@@ -3,12 +3,14 @@
 // every scale mode at 50 % and 200 %, rotate 90, mirror, grey, sepia,
 // negative, mosaic 8, the 2-, 16- and 256-colour reductions, and PNG and
 // JPEG (quality 90 and 100) encode and decode, each for our code and, in the
-// same process on the same pixels, for libvips and ImageMagick. The corpus
-// gets the scaling and PNG cases; rotation and mirroring also run on its 4K
-// desktop, and on 32-bit copies of it and of the generated picture. Pillow's
-// PNG results, measured by pillow_png.py, are read from the file given as
-// --pillow=FILE. After the runs a table gives our time divided by each
-// peer's and the encoded sizes, and a second one checks our PNG of each
+// same process on the same pixels, for libvips and ImageMagick, and the
+// 24- to 32-bit conversion of the on-screen view. The corpus gets the
+// scaling and PNG cases, and its 4K desktop screenshot the filters too;
+// rotation and mirroring also run on 32-bit copies of the 4K desktop and of
+// the generated picture. Pillow's PNG results, measured by pillow_png.py, are
+// read from the file given as --pillow=FILE. After the runs a table gives our
+// time divided by each peer's and the encoded sizes, and a second one checks
+// our PNG of each
 // corpus picture against the peers.
 #include <benchmark/benchmark.h>
 
@@ -233,7 +235,6 @@ vips::VImage VipsSource(const Picture& picture) {
                                        picture.rgb.size(), picture.width(), picture.height(), 3,
                                        VIPS_FORMAT_UCHAR);
 }
-vips::VImage VipsSource() { return VipsSource(Pictures().front()); }
 
 // Runs the pipeline into memory, as our routines deliver a finished bitmap.
 void Materialise(const vips::VImage& image) {
@@ -309,7 +310,6 @@ Magick::Image MagickSource(const Picture& picture) {
   return Magick::Image(picture.width(), picture.height(), "BGR", MagickCore::CharPixel,
                        picture.bgr.data());
 }
-Magick::Image MagickSource() { return MagickSource(Pictures().front()); }
 
 void MagickScale(benchmark::State& state, const Picture& picture) {
   const int mode = static_cast<int>(state.range(0));
@@ -382,9 +382,20 @@ void MemcpyFresh(benchmark::State& state) {
   }
 }
 
-void OursFilter(benchmark::State& state) {
+// The 32-bit view of a 24-bit picture: range(0) 1 written over a view of the
+// same size (as after an edit), 0 into fresh memory (as the memcpy is).
+void OursView(benchmark::State& state, const Picture& picture) {
+  Bitmap view;
+  for (auto _ : state) {
+    if (state.range(0) == 0) view.clear();
+    if (!ConvertToBgrx32(picture.bitmap, view)) state.SkipWithError("conversion failed");
+    benchmark::DoNotOptimize(view.bits());
+  }
+}
+
+void OursFilter(benchmark::State& state, const Picture& picture) {
   const int which = static_cast<int>(state.range(0));
-  const Bitmap& source = Screenshot();
+  const Bitmap& source = picture.bitmap;
   for (auto _ : state) {
     bool ok = true;
     if (which <= 2) {  // in place: a fresh copy each time, not timed
@@ -393,7 +404,7 @@ void OursFilter(benchmark::State& state) {
       state.ResumeTiming();
       ok = which == 0   ? SepiaTone(b)
            : which == 1 ? InvertColours(b)
-                        : Mosaic(b, 0, 0, kWidth, kHeight, 8);
+                        : Mosaic(b, 0, 0, b.width(), b.height(), 8);
       benchmark::DoNotOptimize(b.bits());
     } else {
       Bitmap out;
@@ -410,8 +421,8 @@ void OursFilter(benchmark::State& state) {
 // The nearest operation libvips has: a colour matrix for sepia, invert,
 // shrink-then-zoom for the mosaic, a threshold of the grey picture for two
 // colours. It has no palette mapping or quantiser outside its PNG writer.
-void VipsFilter(benchmark::State& state) {
-  const vips::VImage source = VipsSource().copy_memory();
+void VipsFilter(benchmark::State& state, const Picture& picture) {
+  const vips::VImage source = VipsSource(picture).copy_memory();
   const vips::VImage matrix = vips::VImage::new_from_memory(
                                   const_cast<double*>(std::data({0.393, 0.769, 0.189, 0.349, 0.686,
                                                                  0.168, 0.272, 0.534, 0.131})),
@@ -433,9 +444,9 @@ void VipsFilter(benchmark::State& state) {
 // ImageMagick: its sepia tone, negate, scale down and sample up for the
 // mosaic, threshold for two colours, mapping onto a 16-colour palette
 // picture, and its colour quantiser for 256 colours.
-void MagickFilter(benchmark::State& state) {
+void MagickFilter(benchmark::State& state, const Picture& picture) {
   using MagickCore::Quantum;  // QuantumRange names it
-  const Magick::Image source = MagickSource();
+  const Magick::Image source = MagickSource(picture);
   const int which = static_cast<int>(state.range(0));
   Magick::Image palette(Magick::Geometry(16, 1), Magick::Color("black"));
   for (int i = 0; i < 16; ++i) {
@@ -448,8 +459,8 @@ void MagickFilter(benchmark::State& state) {
     if (which == 0) image.sepiaTone(0.8 * QuantumRange);
     if (which == 1) image.negate();
     if (which == 2) {
-      image.scale(Magick::Geometry(kWidth / 8, kHeight / 8));
-      image.sample(Magick::Geometry(kWidth, kHeight));
+      image.scale(Magick::Geometry(picture.width() / 8, picture.height() / 8));
+      image.sample(Magick::Geometry(picture.width(), picture.height()));
     }
     if (which == 3) {
       image.type(MagickCore::GrayscaleType);
@@ -541,26 +552,30 @@ void RegisterFilters() {
   benchmark::RegisterBenchmark("memcpy/ours", MemcpyFresh)
       ->Unit(benchmark::kMillisecond)
       ->UseRealTime();
-  for (int which = 0; which < 6; ++which) {
-    const std::string base = kFilterNames[which];
-    benchmark::RegisterBenchmark((base + "/ours").c_str(), OursFilter)
-        ->Arg(which)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-#ifdef LUMIVORE_BENCH_VIPS
-    if (which <= 3) {
-      benchmark::RegisterBenchmark((base + "/vips").c_str(), VipsFilter)
+  // The synthetic picture under the plain case names, the real desktop
+  // screenshot of the corpus (the same size) as "<case>.desktop4k".
+  for (const Picture& picture : Pictures()) {
+    const bool synthetic = &picture == &Pictures().front();
+    if (!synthetic && picture.name != "desktop4k") continue;
+    const std::string suffix = synthetic ? "" : "." + picture.name;
+    const auto add = [&](const std::string& name, auto bench, int which) {
+      benchmark::RegisterBenchmark(name.c_str(), bench, std::cref(picture))
           ->Arg(which)
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
-    }
+    };
+    add("view24" + suffix + "/ours", OursView, 1);
+    add("view24_fresh" + suffix + "/ours", OursView, 0);
+    for (int which = 0; which < 6; ++which) {
+      const std::string base = kFilterNames[which] + suffix;
+      add(base + "/ours", OursFilter, which);
+#ifdef LUMIVORE_BENCH_VIPS
+      if (which <= 3) add(base + "/vips", VipsFilter, which);
 #endif
 #ifdef LUMIVORE_BENCH_MAGICK
-    benchmark::RegisterBenchmark((base + "/magick").c_str(), MagickFilter)
-        ->Arg(which)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+      add(base + "/magick", MagickFilter, which);
 #endif
+    }
   }
 #ifdef LUMIVORE_BENCH_EDITS
   for (int i = 0; i < static_cast<int>(std::size(kEdits)); ++i) {

@@ -5,8 +5,11 @@
 # of the picture into fresh memory, and for PNG against Pillow (measured first
 # by pillow_png.py with Debian's python3-pil); the colour filters and
 # reductions also run as whole edits of the main window (offscreen), against
-# the filter alone. Extra arguments go to the benchmark (for example
-# --benchmark_filter=png, or --benchmark_filter='memcpy|sepia|negative|mosaic|reduce|edit_').
+# the filter alone, and on the 4K desktop screenshot of the corpus
+# ("<case>.desktop4k"); view24 is the 24- to 32-bit conversion of the
+# on-screen view. Extra arguments go to the benchmark (for example
+# --benchmark_filter=png, or
+# --benchmark_filter='memcpy|view24|sepia|negative|mosaic|reduce|edit_').
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVORE_BUILD_TESTS=OFF \

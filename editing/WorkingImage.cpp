@@ -16,49 +16,7 @@ constexpr int kUndoDepth = 20;
 
 // The view is always 32-bit, whatever the working image's format.
 void CopyToView(const Bitmap& image, Bitmap& view) {
-  // A view of the same size (or turned) is written over in place: a large
-  // picture then costs one pass over its pixels, not a fresh allocation as well.
-  Bitmap fresh;
-  const bool reuse =
-      !image.empty() && view.reshape(image.width(), image.height(), PixelFormat::Bgrx32);
-  if (!reuse && !fresh.allocate(image.width(), image.height(), PixelFormat::Bgrx32)) {
-    view.clear();
-    return;
-  }
-  Bitmap& out = reuse ? view : fresh;
-  // Palette entries as 32-bit pixels (blue, green, red, 0 in memory order:
-  // the byte order of 0x00RRGGBB on a little-endian machine).
-  std::uint32_t lut[256] = {};
-  const std::vector<Rgb>& palette = image.palette();
-  for (std::size_t i = 0; i < palette.size() && i < 256; ++i) lut[i] = palette[i] & 0xFFFFFFu;
-  const int width = image.width();
-  const PixelFormat format = image.format();
-  // Rows on all cores; nothing here throws, so every band completes.
-  ForRowBands(image.height(), std::size_t(width) * image.height(), [&](int begin, int end) {
-    const int w = width;  // byte stores could alias a captured value
-    for (int y = begin; y < end; ++y) {
-      std::uint8_t* d = out.row(y);
-      const std::uint8_t* s = image.row(y);
-      if (format == PixelFormat::Bgrx32) {
-        std::memcpy(d, s, 4 * std::size_t(w));
-      } else if (format == PixelFormat::Bgr24) {
-        for (int x = 0; x < w; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
-      } else {
-        // Palette formats: each index looked up in the palette as a whole pixel.
-        const auto put = [d, &lut](int x, unsigned index) {
-          std::memcpy(d + 4 * x, &lut[index], 4);
-        };
-        if (format == PixelFormat::Indexed8) {
-          for (int x = 0; x < w; ++x) put(x, s[x]);
-        } else if (format == PixelFormat::Indexed4) {
-          for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
-        } else {
-          for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
-        }
-      }
-    }
-  });
-  if (!reuse) view = std::move(fresh);
+  if (!ConvertToBgrx32(image, view)) view.clear();
 }
 
 bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {

@@ -6,6 +6,9 @@
 #include <climits>
 #include <cstring>
 
+#include "imaging/PixelKernels.h"
+#include "imaging/RowBands.h"
+
 namespace lumivore {
 
 void AdviseLargePages(void* block, std::size_t bytes) {
@@ -235,6 +238,53 @@ bool Bitmap::convertToIndexed(PixelFormat format, const std::vector<Rgb>& palett
     for (int x = 0; x < width_; ++x) out.setIndex(x, y, NearestPaletteIndex(palette, pixel(x, y)));
   }
   *this = std::move(out);
+  return true;
+}
+
+bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
+  if (source.empty()) return false;
+  if (&source == &view) {
+    if (source.format() == PixelFormat::Bgrx32) return true;
+    const Bitmap copy = source;
+    return ConvertToBgrx32(copy, view);
+  }
+  Bitmap fresh;
+  const bool reuse = view.reshape(source.width(), source.height(), PixelFormat::Bgrx32);
+  if (!reuse && !fresh.allocate(source.width(), source.height(), PixelFormat::Bgrx32)) return false;
+  Bitmap& out = reuse ? view : fresh;
+  // Palette entries as 32-bit pixels (blue, green, red, 0 in memory order:
+  // the byte order of 0x00RRGGBB on a little-endian machine).
+  std::uint32_t lut[256] = {};
+  const std::vector<Rgb>& palette = source.palette();
+  for (std::size_t i = 0; i < palette.size() && i < 256; ++i) lut[i] = palette[i] & 0xFFFFFFu;
+  const int width = source.width();
+  const PixelFormat format = source.format();
+  // Rows on all cores; nothing here throws, so every band completes.
+  ForRowBands(source.height(), std::size_t(width) * source.height(), [&](int begin, int end) {
+    const int w = width;  // byte stores could alias a captured value
+    for (int y = begin; y < end; ++y) {
+      std::uint8_t* d = out.row(y);
+      const std::uint8_t* s = source.row(y);
+      if (format == PixelFormat::Bgrx32) {
+        std::memcpy(d, s, 4 * std::size_t(w));
+      } else if (format == PixelFormat::Bgr24) {
+        Bgr24ToBgrx32Row(s, d, std::size_t(w));
+      } else {
+        // Palette formats: each index looked up in the palette as a whole pixel.
+        const auto put = [d, &lut](int x, unsigned index) {
+          std::memcpy(d + 4 * x, &lut[index], 4);
+        };
+        if (format == PixelFormat::Indexed8) {
+          for (int x = 0; x < w; ++x) put(x, s[x]);
+        } else if (format == PixelFormat::Indexed4) {
+          for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+        } else {
+          for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
+        }
+      }
+    }
+  });
+  if (!reuse) view = std::move(fresh);
   return true;
 }
 

@@ -148,4 +148,12 @@ std::size_t StrideFor(int width, PixelFormat format);
 // Index of the palette colour nearest to c (squared RGB distance, first wins ties).
 int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c);
 
+// The picture as 32-bit pixels, as the screen shows it: palette and 24-bit
+// pixels get a zero fourth byte, 32-bit pixels are copied as they are. A
+// `view` whose storage holds exactly the bytes needed (the same size, or
+// turned) is written over in place: a large picture then costs one pass over
+// its pixels, not a fresh allocation as well. Otherwise it is replaced.
+// False, `view` untouched, for an empty picture or when memory runs out.
+bool ConvertToBgrx32(const Bitmap& source, Bitmap& view);
+
 }  // namespace lumivore

@@ -1,12 +1,10 @@
 #include "imaging/Filters.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-#include <memory>
-#include <type_traits>
 #include <unordered_map>
 
+#include "imaging/PixelKernels.h"
 #include "imaging/RowBands.h"
 
 namespace lumivore {
@@ -17,8 +15,6 @@ bool IsFullColour(const Bitmap& b) {
 }
 
 int BytesPerPixel(const Bitmap& b) { return b.format() == PixelFormat::Bgrx32 ? 4 : 3; }
-
-std::uint8_t Clamp8(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
 
 // Maps colours to the nearest entry of one palette, remembering each answer:
 // the pictures mapped here hold few distinct colours.
@@ -41,49 +37,12 @@ class PaletteMapper {
   int last_ = -1;
 };
 
-// Nearest entries of the 16-colour palette for every cell of 8 x 8 x 8
-// colour values. The set of colours nearest to one entry (ties going to the
-// first entry) is an intersection of half-spaces, hence convex: when the
-// eight corners of a cell share their nearest entry, so does the whole cell.
-// Cells split between entries hold kMixed and are searched pixel by pixel.
-constexpr std::uint8_t kMixed = 0xFF;
-
-const std::array<std::uint8_t, 32 * 32 * 32>& Nearest16Cells() {
-  static const auto cells = [] {
-    const std::vector<Rgb>& palette = StandardPalette16();
-    // Nearest entry at each corner value 8k and 8k + 7 of every channel.
-    auto corner = [](int i) { return (i >> 1) * 8 + (i & 1) * 7; };
-    std::vector<std::uint8_t> atCorner(64 * 64 * 64);
-    for (int r = 0; r < 64; ++r)
-      for (int g = 0; g < 64; ++g)
-        for (int b = 0; b < 64; ++b) {
-          const Rgb c = MakeRgb(corner(r), corner(g), corner(b));
-          atCorner[(r * 64 + g) * 64 + b] =
-              static_cast<std::uint8_t>(NearestPaletteIndex(palette, c));
-        }
-    std::array<std::uint8_t, 32 * 32 * 32> out{};
-    for (int r = 0; r < 32; ++r)
-      for (int g = 0; g < 32; ++g)
-        for (int b = 0; b < 32; ++b) {
-          const std::uint8_t first = atCorner[((2 * r) * 64 + 2 * g) * 64 + 2 * b];
-          std::uint8_t value = first;
-          for (int k = 1; k < 8 && value != kMixed; ++k) {
-            const int cr = 2 * r + (k >> 2), cg = 2 * g + ((k >> 1) & 1), cb = 2 * b + (k & 1);
-            if (atCorner[(cr * 64 + cg) * 64 + cb] != first) value = kMixed;
-          }
-          out[(r * 32 + g) * 32 + b] = value;
-        }
-    return out;
-  }();
-  return cells;
-}
-
 // Runs `rowOp(source row, destination row)` over every row, bands of rows on
-// all cores, in place when `out` is the source, else into a fresh bitmap of
-// `format` that replaces `out` at the end.
+// all cores, in place when `out` is the source and `format` its format, else
+// into a fresh bitmap of `format` that replaces `out` at the end.
 template <typename RowOp>
 bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp) {
-  const bool inPlace = &source == &out;
+  const bool inPlace = &source == &out && source.format() == format;
   Bitmap fresh;
   if (!inPlace && !fresh.allocate(source.width(), source.height(), format)) return false;
   Bitmap& target = inPlace ? out : fresh;
@@ -108,49 +67,14 @@ bool SepiaTone(const Bitmap& source, Bitmap& out) {
   const int blueOffset = static_cast<int>(1.4026 * (-0.1) * 255);
   const int greenOffset = static_cast<int>(0.3444 * 0.05 * 255 + 0.7114 * (-0.1) * 255);
   const int redOffset = static_cast<int>(1.733 * 0.05 * 255);
+  const int offsets[3] = {blueOffset, -greenOffset, redOffset};
   const bool inPlace = &source == &out;
-  const int width = source.width();
-  // Plain arithmetic on fixed pixel sizes, which the compiler turns into
-  // vector code (a table lookup per pixel would not vectorise).
-  const auto tone = [=](auto inStep, auto outStep) {
-    return [=](const std::uint8_t* s, std::uint8_t* d, int n) {
-      // Byte stores may alias the captured values: the loop uses local copies.
-      const int ob = blueOffset, og = -greenOffset, orr = redOffset;
-      for (int x = 0; x < n; ++x, s += inStep, d += outStep) {
-        const int y = static_cast<int>((114u * s[0] + 587u * s[1] + 299u * s[2]) / 1000u);
-        d[0] = Clamp8(y + ob);
-        d[1] = Clamp8(y + og);
-        d[2] = Clamp8(y + orr);
-      }
-    };
-  };
-  const auto wholeRow = [width](auto tonePixels) {
-    return [=](const std::uint8_t* s, std::uint8_t* d) { tonePixels(s, d, width); };
-  };
-  using Three = std::integral_constant<int, 3>;
-  using Four = std::integral_constant<int, 4>;
-  if (!inPlace) {
-    return BytesPerPixel(source) == 3
-               ? MapRows(source, out, PixelFormat::Bgr24, wholeRow(tone(Three{}, Three{})))
-               : MapRows(source, out, PixelFormat::Bgr24, wholeRow(tone(Four{}, Three{})));
-  }
-  // In place the row is read through a small copy, so that reads and writes
-  // never overlap and the vector loop is taken.
-  const auto viaChunks = [width](auto step, auto tonePixels) {
-    return [=](const std::uint8_t* s, std::uint8_t* d) {
-      constexpr int kChunk = 256;
-      std::uint8_t chunk[kChunk * decltype(step)::value];
-      for (int x = 0; x < width; x += kChunk) {
-        const int n = std::min(kChunk, width - x);
-        const std::size_t at = std::size_t(x) * step;
-        std::memcpy(chunk, s + at, std::size_t(n) * step);
-        tonePixels(chunk, d + at, n);
-      }
-    };
-  };
-  return BytesPerPixel(source) == 3
-             ? MapRows(source, out, PixelFormat::Bgr24, viaChunks(Three{}, tone(Three{}, Three{})))
-             : MapRows(source, out, PixelFormat::Bgr24, viaChunks(Four{}, tone(Four{}, Four{})));
+  const int inStep = BytesPerPixel(source), outStep = inPlace ? inStep : 3;
+  const std::size_t width = source.width();
+  return MapRows(source, out, inPlace ? source.format() : PixelFormat::Bgr24,
+                 [=](const std::uint8_t* s, std::uint8_t* d) {
+                   SepiaRow(s, inStep, d, outStep, width, offsets);
+                 });
 }
 
 bool InvertColours(Bitmap& bitmap) { return InvertColours(bitmap, bitmap); }
@@ -195,45 +119,67 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
   right = std::min(right, bitmap.width()), bottom = std::min(bottom, bitmap.height());
   if (left >= right || top >= bottom) return true;
   const int step = BytesPerPixel(bitmap);
-  const int blocks = (right - left - 1) / n + 1;
+  const int width = right - left;
+  const std::size_t rowBytes = std::size_t(width) * step;
+  const int blocks = (width - 1) / n + 1;
   const int blockRows = (bottom - top - 1) / n + 1;
+  // Column sums of bytes stay within 16 bits over this many rows.
+  constexpr int kRowsPerColumnSum = 65535 / 255;
   // Bands of block rows run on all cores, each with its own sums.
-  return ForRowBands(blockRows, std::size_t(right - left) * (bottom - top),
-                     [&](int first, int last) {
-                       // Per block column: blue, green and red sums over the block's cells.
-                       std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
-                       for (int i = first; i < last; ++i) {
-                         // Block ends are worked out as start + min(n, rest), never start + n,
-                         // which could overflow for a huge n.
-                         const int y0 = top + static_cast<int>(static_cast<long long>(i) * n);
-                         const int y1 = y0 + std::min(n, bottom - y0);
-                         std::fill(sums.begin(), sums.end(), 0);
-                         for (int y = y0; y < y1; ++y) {
-                           const std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
-                           std::uint64_t* s = sums.data();
-                           for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
-                             x1 = x0 + std::min(n, right - x0);
-                             std::uint64_t b = 0, g = 0, r = 0;
-                             for (int x = x0; x < x1; ++x, p += step)
-                               b += p[0], g += p[1], r += p[2];
-                             s[0] += b, s[1] += g, s[2] += r;
-                           }
-                         }
-                         const std::uint64_t rows = std::uint64_t(y1 - y0);
-                         for (int y = y0; y < y1; ++y) {
-                           std::uint8_t* p = bitmap.row(y) + std::size_t(left) * step;
-                           const std::uint64_t* s = sums.data();
-                           for (int x0 = left, x1; x0 < right; x0 = x1, s += 3) {
-                             x1 = x0 + std::min(n, right - x0);
-                             const std::uint64_t cells = rows * std::uint64_t(x1 - x0);
-                             const auto b = static_cast<std::uint8_t>(s[0] / cells);
-                             const auto g = static_cast<std::uint8_t>(s[1] / cells);
-                             const auto r = static_cast<std::uint8_t>(s[2] / cells);
-                             for (int x = x0; x < x1; ++x, p += step) p[0] = b, p[1] = g, p[2] = r;
-                           }
-                         }
-                       }
-                     });
+  return ForRowBands(blockRows, std::size_t(width) * (bottom - top), [&](int first, int last) {
+    // Per byte of the area's row: its sum down the rows of the block row.
+    std::vector<std::uint16_t> columns(rowBytes);
+    // Per block column: blue, green and red sums over the block's cells.
+    std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
+    // One row of the area in its block colours (and a byte to spare: each
+    // pixel is written as a whole word).
+    std::vector<std::uint8_t> pattern(rowBytes + 1);
+    for (int i = first; i < last; ++i) {
+      // Block ends are worked out as start + min(n, rest), never start + n,
+      // which could overflow for a huge n.
+      const int y0 = top + static_cast<int>(static_cast<long long>(i) * n);
+      const int y1 = y0 + std::min(n, bottom - y0);
+      std::fill(sums.begin(), sums.end(), 0);
+      for (int y = y0; y < y1;) {
+        const int end = y + std::min(kRowsPerColumnSum, y1 - y);
+        std::fill(columns.begin(), columns.end(), 0);
+        for (; y < end; ++y)
+          AddBytesTo(bitmap.row(y) + std::size_t(left) * step, columns.data(), rowBytes);
+        const std::uint16_t* c = columns.data();
+        std::uint64_t* s = sums.data();
+        for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
+          x1 = x0 + std::min(n, width - x0);
+          std::uint64_t b = 0, g = 0, r = 0;
+          for (int x = x0; x < x1; ++x, c += step) b += c[0], g += c[1], r += c[2];
+          s[0] += b, s[1] += g, s[2] += r;
+        }
+      }
+      const std::uint64_t rows = std::uint64_t(y1 - y0);
+      std::uint8_t* p = pattern.data();
+      const std::uint64_t* s = sums.data();
+      for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
+        x1 = x0 + std::min(n, width - x0);
+        // Truncated averages. Sums stay far below 2^53, where the rounded
+        // quotient of two doubles could reach the next integer: dividing in
+        // double precision is exact here, and quicker than in integers.
+        const double cells = double(rows * std::uint64_t(x1 - x0));
+        const std::uint8_t colour[4] = {static_cast<std::uint8_t>(double(s[0]) / cells),
+                                        static_cast<std::uint8_t>(double(s[1]) / cells),
+                                        static_cast<std::uint8_t>(double(s[2]) / cells), 0};
+        for (int x = x0; x < x1; ++x, p += step) std::memcpy(p, colour, 4);
+      }
+      // Every row of the block row takes the pattern; 32-bit pixels keep
+      // their fourth byte.
+      for (int y = y0; y < y1; ++y) {
+        std::uint8_t* d = bitmap.row(y) + std::size_t(left) * step;
+        if (step == 3) {
+          std::memcpy(d, pattern.data(), rowBytes);
+        } else {
+          CopyColoursOf32(pattern.data(), d, std::size_t(width));
+        }
+      }
+    }
+  });
 }
 
 const std::vector<Rgb>& MonoPalette() {
@@ -253,66 +199,23 @@ const std::vector<Rgb>& StandardPalette16() {
 
 bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
   if (!IsFullColour(bitmap)) return false;
-  Bitmap out;
-  if (!out.allocate(bitmap.width(), bitmap.height(), PixelFormat::Indexed1)) return false;
-  out.setPalette(MonoPalette());
   const int step = BytesPerPixel(bitmap);
-  const int width = bitmap.width(), height = bitmap.height();
-  // White is nearer exactly when r + g + b > 382.5 (squared distances).
-  const auto white = [](const std::uint8_t* p) {
-    return unsigned(p[0]) + p[1] + p[2] >= 383u ? 1u : 0u;
-  };
-  const bool ok = ForRowBands(height, std::size_t(width) * height, [&](int begin, int end) {
-    const int wd = width, st = step;  // locals: byte stores cannot alias them
-    for (int y = begin; y < end; ++y) {
-      const std::uint8_t* p = bitmap.row(y);
-      std::uint8_t* d = out.row(y);
-      int x0 = 0;
-      for (; x0 + 8 <= wd; x0 += 8, p += 8 * st) {
-        unsigned byte = 0;
-        for (int k = 0; k < 8; ++k) byte = (byte << 1) | white(p + k * st);
-        *d++ = static_cast<std::uint8_t>(byte);
-      }
-      if (x0 < wd) {
-        unsigned byte = 0;
-        for (int x = x0; x < wd; ++x, p += st) byte = (byte << 1) | white(p);
-        *d = static_cast<std::uint8_t>(byte << (8 - (wd - x0)));
-      }
-    }
-  });
-  if (!ok) return false;
-  result = std::move(out);
+  const std::size_t width = bitmap.width();
+  if (!MapRows(bitmap, result, PixelFormat::Indexed1,
+               [=](const std::uint8_t* s, std::uint8_t* d) { MonoRow(s, step, d, width); }))
+    return false;
+  result.setPalette(MonoPalette());
   return true;
 }
 
 bool ReduceTo16Colours(const Bitmap& bitmap, Bitmap& result) {
   if (!IsFullColour(bitmap)) return false;
-  Bitmap out;
-  if (!out.allocate(bitmap.width(), bitmap.height(), PixelFormat::Indexed4)) return false;
-  const std::vector<Rgb>& palette = StandardPalette16();
-  out.setPalette(palette);
-  const auto& cells = Nearest16Cells();
-  const auto nearest = [&](const std::uint8_t* p) {
-    const std::uint8_t cell = cells[((p[2] >> 3) << 10) | ((p[1] >> 3) << 5) | (p[0] >> 3)];
-    return cell != kMixed ? unsigned(cell)
-                          : unsigned(NearestPaletteIndex(palette, MakeRgb(p[2], p[1], p[0])));
-  };
   const int step = BytesPerPixel(bitmap);
-  const int w = bitmap.width();
-  const int h = bitmap.height();
-  const bool ok = ForRowBands(h, std::size_t(w) * h, [&](int begin, int end) {
-    const int wd = w, st = step;  // locals: byte stores cannot alias them
-    for (int y = begin; y < end; ++y) {
-      const std::uint8_t* p = bitmap.row(y);
-      std::uint8_t* d = out.row(y);
-      int x = 0;
-      for (; x + 1 < wd; x += 2, p += 2 * st)
-        *d++ = static_cast<std::uint8_t>((nearest(p) << 4) | nearest(p + st));
-      if (x < wd) *d = static_cast<std::uint8_t>(nearest(p) << 4);
-    }
-  });
-  if (!ok) return false;
-  result = std::move(out);
+  const std::size_t width = bitmap.width();
+  if (!MapRows(bitmap, result, PixelFormat::Indexed4,
+               [=](const std::uint8_t* s, std::uint8_t* d) { Nearest16Row(s, step, d, width); }))
+    return false;
+  result.setPalette(StandardPalette16());
   return true;
 }
 

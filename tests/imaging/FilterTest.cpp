@@ -6,11 +6,13 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <set>
 
 #include "TestSupport.h"
 #include "imaging/Filters.h"
 
+#include <hwy/targets.h>
 #include <jpeglib.h>
 
 namespace lumivore {
@@ -405,6 +407,293 @@ TEST(DrawIntoPalette, MapsEachColourToTheNearestEntry) {
   EXPECT_EQ(target.pixel(2, 0), MakeRgb(192, 192, 192));
   Bitmap wrongSize = Filled(2, 1, 0);
   EXPECT_FALSE(DrawIntoPalette(wrongSize, target));
+}
+
+// -------------------------------------- vector kernels against plain rules
+//
+// The filters run vector code picked for the processor; each instruction set
+// the machine supports is forced in turn and checked against the rules
+// worked out pixel by pixel, over every 24-bit colour and over widths that
+// leave a few pixels beyond the last whole vector.
+
+// Runs `check(target name)` with the kernels forced to each instruction set.
+void ForEachInstructionSet(const std::function<void(const std::string&)>& check) {
+  for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(target);
+    check(hwy::TargetName(target));
+  }
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+std::uint8_t Clamped(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+
+// The nearest palette entry by the rule: squared distance, the first entry
+// wins ties.
+int NearestByRule(const std::vector<Rgb>& palette, int r, int g, int b) {
+  const Rgb* entry = palette.data();
+  int best = 0, bestDistance = 1 << 30;
+  for (int i = 0; i < static_cast<int>(palette.size()); ++i) {
+    const int dr = r - int(entry[i] >> 16), dg = g - int((entry[i] >> 8) & 0xFF),
+              db = b - int(entry[i] & 0xFF);
+    const int distance = dr * dr + dg * dg + db * db;
+    if (distance < bestDistance) best = i, bestDistance = distance;
+  }
+  return best;
+}
+
+// A copy through memcpy: the exhaustive pictures are large, and element by
+// element copies and comparisons of their storage are slow in unoptimised
+// (sanitizer) builds.
+Bitmap CopyOf(const Bitmap& source) {
+  Bitmap out;
+  out.allocate(source.width(), source.height(), source.format());
+  out.setPalette(source.palette());
+  std::memcpy(out.bits(), source.bits(), source.byteSize());
+  return out;
+}
+
+bool Same(const Bitmap& a, const Bitmap& b) {
+  return a.width() == b.width() && a.height() == b.height() && a.format() == b.format() &&
+         a.palette() == b.palette() && a.byteSize() == b.byteSize() &&
+         std::memcmp(a.bits(), b.bits(), a.byteSize()) == 0;
+}
+
+// What each filter must give for one full-colour picture, worked out pixel
+// by pixel with plain arithmetic.
+struct Expectations {
+  Bitmap sepia, sepiaInPlace, mono, sixteen, view;
+};
+
+Expectations ExpectedFor(const Bitmap& source) {
+  const int w = source.width(), h = source.height();
+  const int step = source.format() == PixelFormat::Bgrx32 ? 4 : 3;
+  Expectations e;
+  e.sepia.allocate(w, h, PixelFormat::Bgr24);
+  e.mono.allocate(w, h, PixelFormat::Indexed1);
+  e.mono.setPalette(MonoPalette());
+  e.sixteen.allocate(w, h, PixelFormat::Indexed4);
+  e.sixteen.setPalette(StandardPalette16());
+  e.view = step == 4 ? CopyOf(source) : Bitmap();  // 32-bit pixels stay as they are
+  if (step == 3) e.view.allocate(w, h, PixelFormat::Bgrx32);
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* s = source.row(y);
+    std::uint8_t* sepia = e.sepia.row(y);
+    std::uint8_t* mono = e.mono.row(y);
+    std::uint8_t* sixteen = e.sixteen.row(y);
+    std::uint8_t* view = e.view.row(y);
+    for (int x = 0; x < w; ++x, s += step, sepia += 3) {
+      const int b = s[0], g = s[1], r = s[2];
+      const int luma = (114 * b + 587 * g + 299 * r) / 1000;
+      sepia[0] = Clamped(luma - 35), sepia[1] = Clamped(luma + 13), sepia[2] = Clamped(luma + 22);
+      mono[x / 8] |= NearestByRule(MonoPalette(), r, g, b) << (7 - x % 8);
+      sixteen[x / 2] |= NearestByRule(StandardPalette16(), r, g, b) << (x % 2 ? 0 : 4);
+      if (step == 3) view[4 * x] = s[0], view[4 * x + 1] = s[1], view[4 * x + 2] = s[2];
+    }
+  }
+  // In place, 32-bit pixels keep their format and fourth byte.
+  e.sepiaInPlace = CopyOf(step == 3 ? e.sepia : source);
+  if (step == 4)
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        std::memcpy(e.sepiaInPlace.row(y) + 4 * x, e.sepia.row(y) + 3 * x, 3);
+  return e;
+}
+
+// `picture` with the fourth byte of each pixel taken from `from` (32-bit).
+Bitmap WithFourthBytes(Bitmap picture, const Bitmap& from) {
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.row(y)[4 * x + 3] = from.row(y)[4 * x + 3];
+  return picture;
+}
+
+// Where two same-sized pictures first differ, for the failure message.
+std::string FirstDifference(const Bitmap& a, const Bitmap& b) {
+  if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
+    return "size or format";
+  for (int y = 0; y < a.height(); ++y)
+    if (std::memcmp(a.row(y), b.row(y), a.stride()) != 0)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y) ||
+            (a.format() == PixelFormat::Bgrx32 && a.row(y)[4 * x + 3] != b.row(y)[4 * x + 3]))
+          return "pixel " + std::to_string(x) + "," + std::to_string(y);
+  return a.palette() != b.palette() ? "palette" : "row padding";
+}
+
+// Each filter over one picture against its rule, in place and into a new
+// picture, under every instruction set. The in-place picture and the view are
+// made once and written over by each run (the view poisoned first).
+void CheckFiltersAgainstRules(const Bitmap& source, const Expectations& expected) {
+  Bitmap inPlace = CopyOf(source), view;
+  ForEachInstructionSet([&](const std::string& target) {
+    const std::string where = target + ", " + std::to_string(source.width()) + " wide, " +
+                              std::to_string(BitsPerPixel(source.format())) + "-bit: ";
+    Bitmap out;
+    ASSERT_TRUE(SepiaTone(source, out));
+    ASSERT_TRUE(Same(out, expected.sepia))
+        << where << "sepia at " << FirstDifference(out, expected.sepia);
+    std::memcpy(inPlace.bits(), source.bits(), source.byteSize());
+    ASSERT_TRUE(SepiaTone(inPlace));
+    ASSERT_TRUE(Same(inPlace, expected.sepiaInPlace))
+        << where << "sepia in place at " << FirstDifference(inPlace, expected.sepiaInPlace);
+    ASSERT_TRUE(ReduceToMono(source, out));
+    ASSERT_TRUE(Same(out, expected.mono))
+        << where << "2 colours at " << FirstDifference(out, expected.mono);
+    ASSERT_TRUE(ReduceTo16Colours(source, out));
+    ASSERT_TRUE(Same(out, expected.sixteen))
+        << where << "16 colours at " << FirstDifference(out, expected.sixteen);
+    if (!view.empty()) std::memset(view.bits(), 0xEE, view.byteSize());
+    ASSERT_TRUE(ConvertToBgrx32(source, view));
+    ASSERT_TRUE(Same(view, expected.view))
+        << where << "view at " << FirstDifference(view, expected.view);
+  });
+}
+
+// Every 24-bit colour once, in one 4096 x 4096 picture; the 32-bit copy has
+// varied fourth bytes, which no result may depend on and in-place sepia keeps.
+TEST(VectorKernels, EveryColourFollowsTheRules) {
+  Bitmap all;
+  ASSERT_TRUE(all.allocate(4096, 4096, PixelFormat::Bgr24));
+  for (int y = 0; y < 4096; ++y)
+    for (int x = 0; x < 4096; ++x) {
+      std::uint8_t* p = all.row(y) + 3 * x;
+      p[0] = static_cast<std::uint8_t>(x), p[1] = static_cast<std::uint8_t>((y << 4) | (x >> 8));
+      p[2] = static_cast<std::uint8_t>(y >> 4);
+    }
+  Expectations expected = ExpectedFor(all);
+  CheckFiltersAgainstRules(all, expected);
+  // The same colours in 32-bit pixels give the same results; in place and
+  // as the view they keep their fourth bytes.
+  Bitmap wide = CopyOf(expected.view);
+  for (int y = 0; y < 4096; ++y)
+    for (int x = 0; x < 4096; ++x) wide.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 7 + y);
+  all.clear();
+  expected.view = CopyOf(wide);
+  expected.sepiaInPlace = CopyOf(wide);
+  for (int y = 0; y < 4096; ++y)
+    for (int x = 0; x < 4096; ++x)
+      std::memcpy(expected.sepiaInPlace.row(y) + 4 * x, expected.sepia.row(y) + 3 * x, 3);
+  CheckFiltersAgainstRules(wide, expected);
+}
+
+// Widths that end part-way through a vector of every instruction set.
+TEST(VectorKernels, OddWidthsFollowTheRulesToTheLastPixel) {
+  for (int width : {1, 7, 33, 65}) {
+    for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+      Bitmap source = Random(width, 3, format, 17 + width);
+      if (format == PixelFormat::Bgrx32)
+        for (int y = 0; y < source.height(); ++y)
+          for (int x = 0; x < width; ++x)
+            source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x + 1);
+      CheckFiltersAgainstRules(source, ExpectedFor(source));
+    }
+  }
+}
+
+// The mosaic's block sums against sums worked out pixel by pixel, over
+// random sizes, areas (some beyond the picture) and block sizes, including
+// blocks taller than the 257 rows a 16-bit column sum can hold (of bright
+// pixels, whose sums would overflow it).
+TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
+  std::mt19937 random(23);
+  const auto pick = [&](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+  };
+  struct Case {
+    int width, height, left, top, right, bottom, n;
+  };
+  std::vector<Case> cases = {{19, 600, 0, 0, 19, 600, 300}, {5, 530, 1, 3, 4, 529, 520}};
+  for (int i = 0; i < 24; ++i) {
+    const int w = pick(1, 90), h = pick(1, 40);
+    const int left = pick(-5, w - 1), top = pick(-5, h - 1);
+    cases.push_back({w, h, left, top, pick(left + 1, w + 5), pick(top + 1, h + 5),
+                     std::vector<int>{1, 2, 3, 5, 8, 13, 64}[i % 7]});
+  }
+  ForEachInstructionSet([&](const std::string& target) {
+    for (const Case& c : cases) {
+      for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+        Bitmap source = Random(c.width, c.height, format, c.width * 131 + c.n);
+        if (c.n > 257)
+          for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) source.setPixel(x, y, source.pixel(x, y) | 0xF0F0F0);
+        Bitmap expected = source;
+        const int left = std::max(c.left, 0), top = std::max(c.top, 0);
+        const int right = std::min(c.right, c.width), bottom = std::min(c.bottom, c.height);
+        for (int y0 = top; y0 < bottom; y0 += c.n)
+          for (int x0 = left; x0 < right; x0 += c.n) {
+            const int x1 = std::min(x0 + c.n, right), y1 = std::min(y0 + c.n, bottom);
+            const Rgb average = Average(source, x0, y0, x1, y1);
+            for (int y = y0; y < y1; ++y)
+              for (int x = x0; x < x1; ++x) expected.setPixel(x, y, average);
+          }
+        if (format == PixelFormat::Bgrx32) expected = WithFourthBytes(expected, source);
+        Bitmap b = source;
+        ASSERT_TRUE(Mosaic(b, c.left, c.top, c.right, c.bottom, c.n));
+        ASSERT_EQ(b, expected) << target << ": " << c.width << "x" << c.height << " area ("
+                               << c.left << "," << c.top << ")-(" << c.right << "," << c.bottom
+                               << ") n " << c.n << ", " << BitsPerPixel(format) << "-bit at "
+                               << FirstDifference(b, expected);
+      }
+    }
+  });
+}
+
+// ---------------------------------------------------------- view conversion
+
+TEST(ViewConversion, EveryFormatBecomesThirtyTwoBitPixelsInPlaceWhenTheSizeFits) {
+  std::vector<Bitmap> sources;
+  for (PixelFormat format : {PixelFormat::Indexed1, PixelFormat::Indexed4, PixelFormat::Indexed8,
+                             PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+    Bitmap b = Random(37, 5, PixelFormat::Bgr24, 29);
+    if (IsIndexed(format)) {
+      // A palette shorter than the format allows: higher indices show black.
+      std::vector<Rgb> palette;
+      for (int i = 0; i < (1 << BitsPerPixel(format)) - 1; ++i)
+        palette.push_back(MakeRgb(i * 37, 255 - i, i * 11));
+      ASSERT_TRUE(b.convertToIndexed(format, palette));
+      for (int y = 0; y < b.height(); ++y)
+        for (int x = 0; x < b.width(); x += 5) b.setIndex(x, y, (1 << BitsPerPixel(format)) - 1);
+    } else if (format == PixelFormat::Bgrx32) {
+      b = Random(37, 5, format, 31);
+      b.row(2)[7] = 0x5A;  // a fourth byte, copied as it is
+    }
+    sources.push_back(std::move(b));
+  }
+  ForEachInstructionSet([&](const std::string& target) {
+    for (const Bitmap& source : sources) {
+      const auto name = [&] {
+        return target + " " + std::to_string(BitsPerPixel(source.format()));
+      };
+      Bitmap expected;
+      if (source.format() == PixelFormat::Bgrx32) {
+        expected = source;
+      } else {
+        expected.allocate(source.width(), source.height(), PixelFormat::Bgrx32);
+        for (int y = 0; y < source.height(); ++y)
+          for (int x = 0; x < source.width(); ++x) expected.setPixel(x, y, source.pixel(x, y));
+      }
+      Bitmap fresh;
+      ASSERT_TRUE(ConvertToBgrx32(source, fresh)) << name();
+      ASSERT_EQ(fresh, expected) << name() << " at " << FirstDifference(fresh, expected);
+      // A view of the same size, or turned, is written over where it is,
+      // junk and all.
+      for (const auto& [width, height] : {std::pair(37, 5), std::pair(5, 37)}) {
+        Bitmap view = Random(width, height, PixelFormat::Bgrx32, 3);
+        for (int y = 0; y < view.height(); ++y) std::memset(view.row(y), 0xEE, view.stride());
+        const std::uint8_t* storage = view.bits();
+        ASSERT_TRUE(ConvertToBgrx32(source, view)) << name();
+        EXPECT_EQ(view.bits(), storage) << name();
+        ASSERT_EQ(view, expected) << name() << " at " << FirstDifference(view, expected);
+      }
+      // Another size or format is replaced.
+      Bitmap other = Random(36, 5, PixelFormat::Bgrx32);
+      ASSERT_TRUE(ConvertToBgrx32(source, other)) << name();
+      EXPECT_EQ(other, expected) << name();
+    }
+  });
+  Bitmap view = Random(4, 4, PixelFormat::Bgrx32);
+  const Bitmap before = view;
+  EXPECT_FALSE(ConvertToBgrx32(Bitmap(), view));
+  EXPECT_EQ(view, before);
 }
 
 }  // namespace
