@@ -2,10 +2,8 @@
 // selection frame's place and the enabling of the editing commands.
 #include <QAction>
 #include <QScrollBar>
-#include <cstring>
 
 #include "app/Unit1.h"
-#include "imaging/RowBands.h"
 #include "ui/AppCursor.h"
 
 namespace lumivore {
@@ -13,11 +11,6 @@ namespace lumivore {
 namespace {
 
 constexpr int kUndoDepth = 20;
-
-// The view is always 32-bit, whatever the working image's format.
-void CopyToView(const Bitmap& image, Bitmap& view) {
-  if (!ConvertToBgrx32(image, view)) view.clear();
-}
 
 bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {
   for (PixelFormat f : formats)
@@ -51,7 +44,8 @@ void TLumivoreForm::ApplyScrollRange() {
 }
 
 void TLumivoreForm::ShowWorkingImage() {
-  CopyToView(FWorkImage, FViewBitmap);
+  // The view is always 32-bit, whatever the working image's format.
+  if (!ConvertToBgrx32(FWorkImage, FViewBitmap)) FViewBitmap.clear();
   ShowViewAsIs();
 }
 
