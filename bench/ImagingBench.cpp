@@ -496,6 +496,9 @@ const EditCase kEdits[] = {
     {"negative", &TLumivoreForm::NegColAction, &TLumivoreForm::NegColActionExecute,
      [](const Bitmap& c, Bitmap& out) { return InvertColours(c, out); }, false},
     {"mosaic8", &TLumivoreForm::MosicI8Action, &TLumivoreForm::MosicIActionExecute,
+     [](const Bitmap& c, Bitmap& out) { return Mosaic(c, out, 0, 0, kWidth, kHeight, 8); }, false},
+    // In place, with no new picture at all (nothing for the undo list).
+    {"mosaic8_inplace", &TLumivoreForm::MosicI8Action, &TLumivoreForm::MosicIActionExecute,
      [](const Bitmap&, Bitmap& out) { return Mosaic(out, 0, 0, kWidth, kHeight, 8); }, true},
     {"grey", &TLumivoreForm::GrayAction, &TLumivoreForm::ReduceActionExecute,
      [](const Bitmap& c, Bitmap& out) { return GrayScale(c, out); }, false},

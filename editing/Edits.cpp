@@ -80,19 +80,23 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
       selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
   if (FWorkImage.format() == PixelFormat::Bgrx32 && FViewBitmap.width() == FWorkImage.width() &&
       FViewBitmap.height() == FWorkImage.height()) {
-    // The view holds the same 32-bit pixels: pixelate it and copy it back,
-    // and the old picture goes to the undo list without a copy of its own.
+    // The view holds the same 32-bit pixels: pixelate it and copy it back in
+    // the same pass, and the old picture goes to the undo list without a
+    // copy of its own.
     PushUndoMoving();
-    Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n);
-    FWorkImage = FViewBitmap;
+    if (!Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n, FWorkImage)) {
+      FWorkImage = FUndoList.takeFirst();  // no memory for the new picture
+      ShowWorkingImage();
+      return;
+    }
     ShowViewAsIs();
     return;
   }
   PushUndo();
   if (IsIndexed(FWorkImage.format())) {
     // Averages are new colours: work in full colour, then map into the palette.
-    Bitmap work = FViewBitmap;
-    Mosaic(work, area.left, area.top, area.right, area.bottom, n);
+    Bitmap work;
+    Mosaic(FViewBitmap, work, area.left, area.top, area.right, area.bottom, n);
     DrawIntoPalette(work, FWorkImage);
   } else {
     Mosaic(FWorkImage, area.left, area.top, area.right, area.bottom, n);
@@ -144,10 +148,13 @@ void TLumivoreForm::ReduceActionExecute(QAction* sender) {
       if (!GrayScale(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
       break;
     case 2:
-      if (!ReduceToMono(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
-      break;
     case 16:
-      if (!ReduceTo16Colours(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;
+      // The view is redrawn in the same pass.
+      if (ReduceShownPicture(FViewBitmap, FWorkImage, sender->data().toInt())) {
+        ShowViewAsIs();
+        return;
+      }
+      FWorkImage = FViewBitmap;
       break;
     case 256:
       if (!ReduceTo256Colours(FViewBitmap, FWorkImage)) FWorkImage = FViewBitmap;

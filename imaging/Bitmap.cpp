@@ -101,6 +101,26 @@ bool Bitmap::allocate(int width, int height, PixelFormat format) {
   return true;
 }
 
+Bitmap::Bitmap(const Bitmap& other)
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      stride_(other.stride_),
+      pixels_(other.pixels_.size()),  // zeroed without a pass over it
+      palette_(other.palette_) {
+  if (!pixels_.empty()) std::memcpy(pixels_.data(), other.pixels_.data(), pixels_.size());
+}
+
+Bitmap& Bitmap::operator=(const Bitmap& other) {
+  if (this == &other) return *this;
+  // Storage of the same size is written over where it is.
+  if (pixels_.size() != other.pixels_.size()) return *this = Bitmap(other);
+  palette_ = other.palette_;
+  width_ = other.width_, height_ = other.height_, format_ = other.format_, stride_ = other.stride_;
+  if (!pixels_.empty()) std::memcpy(pixels_.data(), other.pixels_.data(), pixels_.size());
+  return *this;
+}
+
 void Bitmap::clear() { *this = Bitmap(); }
 
 bool Bitmap::reshape(int width, int height, PixelFormat format) {
@@ -241,6 +261,38 @@ bool Bitmap::convertToIndexed(PixelFormat format, const std::vector<Rgb>& palett
   return true;
 }
 
+IndexedRowsToBgrx32::IndexedRowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette)
+    : perByte_(8 / std::clamp(BitsPerPixel(format), 1, 8)), runs_(256 * std::size_t(perByte_)) {
+  const int bits = 8 / perByte_;
+  const unsigned mask = (1u << bits) - 1;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    for (int k = 0; k < perByte_; ++k) {
+      // The first pixel is in the top bits.
+      const unsigned index = (byte >> (8 - bits * (k + 1))) & mask;
+      runs_[byte * perByte_ + k] = index < palette.size() ? palette[index] & 0xFFFFFFu : 0;
+    }
+  }
+}
+
+void IndexedRowsToBgrx32::operator()(const std::uint8_t* indices, std::uint8_t* out,
+                                     int width) const {
+  const std::size_t whole = std::size_t(width) / perByte_, rest = std::size_t(width) % perByte_;
+  const std::size_t run = 4 * std::size_t(perByte_);
+  const std::uint32_t* runs = runs_.data();
+  switch (perByte_) {  // fixed copy sizes, each a single store
+    case 8:
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 32, runs + 8 * indices[i], 32);
+      break;
+    case 2:
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, runs + 2 * indices[i], 8);
+      break;
+    default:
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 4, runs + indices[i], 4);
+      break;
+  }
+  if (rest) std::memcpy(out + whole * run, runs + perByte_ * indices[whole], 4 * rest);
+}
+
 bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
   if (source.empty()) return false;
   if (&source == &view) {
@@ -252,35 +304,21 @@ bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
   const bool reuse = view.reshape(source.width(), source.height(), PixelFormat::Bgrx32);
   if (!reuse && !fresh.allocate(source.width(), source.height(), PixelFormat::Bgrx32)) return false;
   Bitmap& out = reuse ? view : fresh;
-  // Palette entries as 32-bit pixels (blue, green, red, 0 in memory order:
-  // the byte order of 0x00RRGGBB on a little-endian machine).
-  std::uint32_t lut[256] = {};
-  const std::vector<Rgb>& palette = source.palette();
-  for (std::size_t i = 0; i < palette.size() && i < 256; ++i) lut[i] = palette[i] & 0xFFFFFFu;
   const int width = source.width();
   const PixelFormat format = source.format();
+  const IndexedRowsToBgrx32 indexed(IsIndexed(format) ? format : PixelFormat::Indexed8,
+                                    source.palette());
   // Rows on all cores; nothing here throws, so every band completes.
   ForRowBands(source.height(), std::size_t(width) * source.height(), [&](int begin, int end) {
-    const int w = width;  // byte stores could alias a captured value
     for (int y = begin; y < end; ++y) {
       std::uint8_t* d = out.row(y);
       const std::uint8_t* s = source.row(y);
       if (format == PixelFormat::Bgrx32) {
-        std::memcpy(d, s, 4 * std::size_t(w));
+        std::memcpy(d, s, 4 * std::size_t(width));
       } else if (format == PixelFormat::Bgr24) {
-        Bgr24ToBgrx32Row(s, d, std::size_t(w));
+        Bgr24ToBgrx32Row(s, d, std::size_t(width));
       } else {
-        // Palette formats: each index looked up in the palette as a whole pixel.
-        const auto put = [d, &lut](int x, unsigned index) {
-          std::memcpy(d + 4 * x, &lut[index], 4);
-        };
-        if (format == PixelFormat::Indexed8) {
-          for (int x = 0; x < w; ++x) put(x, s[x]);
-        } else if (format == PixelFormat::Indexed4) {
-          for (int x = 0; x < w; ++x) put(x, (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
-        } else {
-          for (int x = 0; x < w; ++x) put(x, (s[x >> 3] >> (7 - (x & 7))) & 1);
-        }
+        indexed(s, d, width);
       }
     }
   });

@@ -87,6 +87,13 @@ bool IsIndexed(PixelFormat f);
 class Bitmap {
  public:
   Bitmap() = default;
+  // Copies are one memcpy of the pixels (the vector's own copy goes byte by
+  // byte through the allocator); a copy assigned over storage of the same
+  // size is written where it is.
+  Bitmap(const Bitmap& other);
+  Bitmap& operator=(const Bitmap& other);
+  Bitmap(Bitmap&&) noexcept = default;
+  Bitmap& operator=(Bitmap&&) noexcept = default;
 
   int width() const { return width_; }
   int height() const { return height_; }
@@ -147,6 +154,19 @@ class Bitmap {
 std::size_t StrideFor(int width, PixelFormat format);
 // Index of the palette colour nearest to c (squared RGB distance, first wins ties).
 int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c);
+
+// Rows of palette indices (1, 4 or 8 bits, packed as in a bitmap) as 32-bit
+// pixels with a zero fourth byte: each byte of indices is looked up whole,
+// as the run of pixels it stands for.
+class IndexedRowsToBgrx32 {
+ public:
+  IndexedRowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette);
+  void operator()(const std::uint8_t* indices, std::uint8_t* out, int width) const;
+
+ private:
+  int perByte_;
+  std::vector<std::uint32_t> runs_;  // per byte value, its perByte_ pixels
+};
 
 // The picture as 32-bit pixels, as the screen shows it: palette and 24-bit
 // pixels get a zero fourth byte, 32-bit pixels are copied as they are. A

@@ -113,12 +113,31 @@ bool InvertColours(const Bitmap& source, Bitmap& out) {
   });
 }
 
-bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
-  if (!IsFullColour(bitmap) || n < 1) return false;
+namespace {
+
+// The mosaic of `source` written to `target` (the source itself, or a
+// bitmap of its size and format); with `copy`, each finished block row also
+// goes there while it is still in cache. Rows outside the area are copied as
+// they are wherever they are needed.
+bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, int top, int right,
+                int bottom, int n) {
+  const std::size_t stride = source.stride();
+  const auto copyRows = [&](const Bitmap& from, Bitmap* to, int begin, int end) {
+    if (to && to != &from && end > begin)
+      std::memcpy(to->row(begin), from.row(begin), stride * std::size_t(end - begin));
+  };
   left = std::max(left, 0), top = std::max(top, 0);
-  right = std::min(right, bitmap.width()), bottom = std::min(bottom, bitmap.height());
-  if (left >= right || top >= bottom) return true;
-  const int step = BytesPerPixel(bitmap);
+  right = std::min(right, source.width()), bottom = std::min(bottom, source.height());
+  if (left >= right || top >= bottom) top = bottom = 0;  // nothing to pixelate, only rows to copy
+  const int below = source.height() - bottom;
+  const auto outside = [&](int begin, int end) {
+    copyRows(source, &target, begin, end), copyRows(source, copy, begin, end);
+  };
+  ForRowBands(top, std::size_t(source.width()) * top, outside);
+  ForRowBands(below, std::size_t(source.width()) * below,
+              [&](int begin, int end) { outside(bottom + begin, bottom + end); });
+  if (top >= bottom) return true;
+  const int step = BytesPerPixel(source);
   const int width = right - left;
   const std::size_t rowBytes = std::size_t(width) * step;
   const int blocks = (width - 1) / n + 1;
@@ -144,7 +163,7 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
         const int end = y + std::min(kRowsPerColumnSum, y1 - y);
         std::fill(columns.begin(), columns.end(), 0);
         for (; y < end; ++y)
-          AddBytesTo(bitmap.row(y) + std::size_t(left) * step, columns.data(), rowBytes);
+          AddBytesTo(source.row(y) + std::size_t(left) * step, columns.data(), rowBytes);
         const std::uint16_t* c = columns.data();
         std::uint64_t* s = sums.data();
         for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
@@ -170,16 +189,45 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
       }
       // Every row of the block row takes the pattern; 32-bit pixels keep
       // their fourth byte.
+      copyRows(source, &target, y0, y1);
       for (int y = y0; y < y1; ++y) {
-        std::uint8_t* d = bitmap.row(y) + std::size_t(left) * step;
+        std::uint8_t* d = target.row(y) + std::size_t(left) * step;
         if (step == 3) {
           std::memcpy(d, pattern.data(), rowBytes);
         } else {
           CopyColoursOf32(pattern.data(), d, std::size_t(width));
         }
       }
+      copyRows(target, copy, y0, y1);
     }
   });
+}
+
+}  // namespace
+
+bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
+  if (!IsFullColour(bitmap) || n < 1) return false;
+  return MosaicRows(bitmap, bitmap, nullptr, left, top, right, bottom, n);
+}
+
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n) {
+  if (!IsFullColour(source) || n < 1) return false;
+  Bitmap fresh;
+  if (!fresh.allocate(source.width(), source.height(), source.format()) ||
+      !MosaicRows(source, fresh, nullptr, left, top, right, bottom, n))
+    return false;
+  out = std::move(fresh);
+  return true;
+}
+
+bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n, Bitmap& copy) {
+  if (!IsFullColour(bitmap) || n < 1) return false;
+  Bitmap fresh;
+  if (!fresh.allocate(bitmap.width(), bitmap.height(), bitmap.format()) ||
+      !MosaicRows(bitmap, bitmap, &fresh, left, top, right, bottom, n))
+    return false;
+  copy = std::move(fresh);
+  return true;
 }
 
 const std::vector<Rgb>& MonoPalette() {
@@ -205,6 +253,28 @@ bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
                [=](const std::uint8_t* s, std::uint8_t* d) { MonoRow(s, step, d, width); }))
     return false;
   result.setPalette(MonoPalette());
+  return true;
+}
+
+bool ReduceShownPicture(Bitmap& view, Bitmap& out, int colours) {
+  if (view.empty() || view.format() != PixelFormat::Bgrx32 || (colours != 2 && colours != 16))
+    return false;
+  const bool mono = colours == 2;
+  const PixelFormat format = mono ? PixelFormat::Indexed1 : PixelFormat::Indexed4;
+  const std::vector<Rgb>& palette = mono ? MonoPalette() : StandardPalette16();
+  Bitmap fresh;
+  if (!fresh.allocate(view.width(), view.height(), format)) return false;
+  fresh.setPalette(palette);
+  const IndexedRowsToBgrx32 redraw(format, palette);
+  const int width = view.width();
+  // Nothing here throws: every band completes.
+  ForRowBands(view.height(), std::size_t(width) * view.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      (mono ? MonoRow : Nearest16Row)(view.row(y), 4, fresh.row(y), std::size_t(width));
+      redraw(fresh.row(y), view.row(y), width);
+    }
+  });
+  out = std::move(fresh);
   return true;
 }
 

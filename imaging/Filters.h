@@ -28,6 +28,11 @@ bool InvertColours(const Bitmap& source, Bitmap& out);
 // the right and bottom may be partial. Each block gets the truncated average
 // of its pixels. Full colour only; false for n < 1 or another format.
 bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n);
+// The same from `source` into `out`, which takes the source's format.
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n);
+// In place, and `copy` becomes a copy of the result, made in the same pass
+// while each block row is still in cache; `copy` is untouched on failure.
+bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n, Bitmap& copy);
 
 // The palette of the 1-bit reduction: black, white.
 const std::vector<Rgb>& MonoPalette();
@@ -40,6 +45,12 @@ bool ReduceToMono(const Bitmap& source, Bitmap& out);
 // Full colour to 4 bits per pixel with the standard 16-colour palette, each
 // pixel the nearest entry (squared RGB distance, the first entry wins ties).
 bool ReduceTo16Colours(const Bitmap& source, Bitmap& out);
+// The 2- or 16-colour reduction (`colours` 2 or 16) of the 32-bit picture
+// the screen shows, into `out`, with each row of `view` redrawn from its
+// reduced row while both are in cache: what the reduction followed by
+// ConvertToBgrx32(out, view) gives, in one pass. False, nothing changed,
+// for another format or number of colours, or when memory runs out.
+bool ReduceShownPicture(Bitmap& view, Bitmap& out, int colours);
 // Full colour to an 8-bit palette picture through the JPEG codec: encoded as
 // a baseline JPEG at quality 90, decoded with the library's two-pass colour
 // quantiser (236 colours, Floyd-Steinberg dithering). `out` is untouched on

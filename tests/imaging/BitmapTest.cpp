@@ -65,6 +65,32 @@ TEST(Bitmap, NewStorageIsZeroedEvenWhereDirtyStorageWasFreed) {
   }
 }
 
+// Copies are exact, and a copy assigned over storage of exactly the same
+// size is written where it is, format and palette included.
+TEST(Bitmap, CopiesAreExactAndReuseStorageOfTheSameSize) {
+  for (const auto& [w, h, f] : {std::tuple{13, 3, PixelFormat::Indexed4},
+                                std::tuple{1001, 700, PixelFormat::Bgr24}}) {
+    Bitmap source;
+    ASSERT_TRUE(source.allocate(w, h, f));
+    for (std::size_t i = 0; i < source.byteSize(); ++i)
+      source.bits()[i] = static_cast<std::uint8_t>(i * 31 + i / 4096);
+    if (IsIndexed(f)) source.setPalette({MakeRgb(1, 2, 3), MakeRgb(4, 5, 6)});
+    const Bitmap copy = source;
+    EXPECT_EQ(copy, source);
+    // The same bytes as another format: 8-bit rows as wide as the stride.
+    Bitmap same;
+    ASSERT_TRUE(same.allocate(static_cast<int>(source.stride()), h, PixelFormat::Indexed8));
+    const std::uint8_t* storage = same.bits();
+    same = source;
+    EXPECT_EQ(same.bits(), storage);
+    EXPECT_EQ(same, source);
+    Bitmap other;
+    ASSERT_TRUE(other.allocate(w + 1, h, f));
+    other = source;
+    EXPECT_EQ(other, source);
+  }
+}
+
 TEST(Bitmap, StridesArePaddedToFourBytes) {
   struct Case {
     int width;

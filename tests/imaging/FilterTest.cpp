@@ -252,6 +252,38 @@ TEST(Reduce, OddWidthsPackTheLastPixels) {
   }
 }
 
+// The picture on screen reduced with its rows redrawn in the same pass gives
+// what the reduction followed by a fresh view of the result gives. Widths end
+// part-way through a byte of indices; the large picture goes in bands; the
+// fourth bytes of the view are junk that must not show.
+TEST(Reduce, ShownPictureIsReducedAndRedrawnInOnePass) {
+  for (const auto& [width, height] :
+       {std::pair{1, 3}, std::pair{7, 3}, std::pair{33, 3}, std::pair{65, 2}, std::pair{701, 403}}) {
+    Bitmap source = Random(width, height, PixelFormat::Bgrx32, 40 + width);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 3 + y);
+    for (int colours : {2, 16}) {
+      Bitmap reduced, shown;
+      ASSERT_TRUE(colours == 2 ? ReduceToMono(source, reduced) : ReduceTo16Colours(source, reduced));
+      ASSERT_TRUE(ConvertToBgrx32(reduced, shown));
+      Bitmap view = source, out = Random(3, 3);
+      ASSERT_TRUE(ReduceShownPicture(view, out, colours));
+      EXPECT_EQ(out, reduced) << width << " wide, " << colours << " colours";
+      EXPECT_EQ(view, shown) << width << " wide, " << colours << " colours";
+    }
+  }
+  // Only a 32-bit view, and only these two reductions; nothing changes otherwise.
+  for (const auto& [format, colours] : {std::pair{PixelFormat::Bgr24, 2},
+                                        std::pair{PixelFormat::Bgrx32, 256},
+                                        std::pair{PixelFormat::Bgrx32, -2}}) {
+    Bitmap view = Random(9, 4, format), out = Random(3, 3);
+    const Bitmap viewBefore = view, outBefore = out;
+    EXPECT_FALSE(ReduceShownPicture(view, out, colours)) << colours;
+    EXPECT_EQ(view, viewBefore);
+    EXPECT_EQ(out, outBefore);
+  }
+}
+
 // ------------------------------------------------- large pictures in bands
 
 // Rows [top, bottom) of a picture as a picture of their own.
@@ -601,7 +633,12 @@ TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
   struct Case {
     int width, height, left, top, right, bottom, n;
   };
-  std::vector<Case> cases = {{19, 600, 0, 0, 19, 600, 300}, {5, 530, 1, 3, 4, 529, 520}};
+  // Fixed cases first: blocks taller than a column sum holds, and a picture
+  // large enough to be worked in bands with rows above and below the area.
+  std::vector<Case> cases = {{19, 600, 0, 0, 19, 600, 300},
+                             {5, 530, 1, 3, 4, 529, 520},
+                             {801, 500, 13, 101, 790, 333, 8},
+                             {700, 400, 0, 0, 0, 400, 4}};
   for (int i = 0; i < 24; ++i) {
     const int w = pick(1, 90), h = pick(1, 40);
     const int left = pick(-5, w - 1), top = pick(-5, h - 1);
@@ -626,12 +663,25 @@ TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
               for (int x = x0; x < x1; ++x) expected.setPixel(x, y, average);
           }
         if (format == PixelFormat::Bgrx32) expected = WithFourthBytes(expected, source);
+        const auto where = [&](const Bitmap& b) {
+          return target + ": " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+                 " area (" + std::to_string(c.left) + "," + std::to_string(c.top) + ")-(" +
+                 std::to_string(c.right) + "," + std::to_string(c.bottom) + ") n " +
+                 std::to_string(c.n) + ", " + std::to_string(BitsPerPixel(format)) + "-bit at " +
+                 FirstDifference(b, expected);
+        };
         Bitmap b = source;
         ASSERT_TRUE(Mosaic(b, c.left, c.top, c.right, c.bottom, c.n));
-        ASSERT_EQ(b, expected) << target << ": " << c.width << "x" << c.height << " area ("
-                               << c.left << "," << c.top << ")-(" << c.right << "," << c.bottom
-                               << ") n " << c.n << ", " << BitsPerPixel(format) << "-bit at "
-                               << FirstDifference(b, expected);
+        ASSERT_EQ(b, expected) << where(b);
+        // Into a new picture, and in place with a copy made in the same
+        // pass: the rows outside the area come along too.
+        Bitmap out = Random(2, 2);
+        ASSERT_TRUE(Mosaic(source, out, c.left, c.top, c.right, c.bottom, c.n));
+        ASSERT_EQ(out, expected) << "into new, " << where(out);
+        Bitmap shown = source, copy = Random(2, 2);
+        ASSERT_TRUE(Mosaic(shown, c.left, c.top, c.right, c.bottom, c.n, copy));
+        ASSERT_EQ(shown, expected) << where(shown);
+        ASSERT_EQ(copy, expected) << "copy, " << where(copy);
       }
     }
   });
