@@ -263,6 +263,12 @@ class TLumivoreForm : public QWidget {
   // ShowWorkingImage for an edit that has already brought the view's pixels
   // up to date: the same refresh without copying the picture into the view.
   void ShowViewAsIs();
+  // For a 32-bit working image the view holds the same pixels: an edit can
+  // work on the view in place and copy the result out in the same pass.
+  bool ViewIsWorkingImage() const;
+  // An edit that found no memory for its new picture: the snapshot just
+  // pushed becomes the working image again.
+  void TakeBackUndoStep();
 
   // Cursor stamp (editing/CursorStamp.cpp). The 20 generated entries of
   // MouseCsrItem, in table order, each carrying its cursor id as Tag.

@@ -55,6 +55,12 @@ void TLumivoreForm::SepiaActionExecute(QAction*) {
 void TLumivoreForm::NegColActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("ネガポジ反転中...");
+  if (ViewIsWorkingImage()) {
+    PushUndoMoving();
+    if (!InvertColoursAndCopy(FViewBitmap, FWorkImage)) return TakeBackUndoStep();
+    ShowViewAsIs();
+    return;
+  }
   const Bitmap& before = PushUndoMoving();
   // The view shows the working image's pixels, so inverting both gives what
   // inverting the view and copying it back would.
@@ -78,17 +84,12 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
   const bool selection = SelShape->isVisibleTo(this) && !FSelRect.isEmpty();
   const Rect area =
       selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
-  if (FWorkImage.format() == PixelFormat::Bgrx32 && FViewBitmap.width() == FWorkImage.width() &&
-      FViewBitmap.height() == FWorkImage.height()) {
-    // The view holds the same 32-bit pixels: pixelate it and copy it back in
-    // the same pass, and the old picture goes to the undo list without a
-    // copy of its own.
+  if (ViewIsWorkingImage()) {
+    // Pixelate the view and copy it back in the same pass; the old picture
+    // goes to the undo list without a copy of its own.
     PushUndoMoving();
-    if (!Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n, FWorkImage)) {
-      FWorkImage = FUndoList.takeFirst();  // no memory for the new picture
-      ShowWorkingImage();
-      return;
-    }
+    if (!Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n, FWorkImage))
+      return TakeBackUndoStep();
     ShowViewAsIs();
     return;
   }

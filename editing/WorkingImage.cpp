@@ -32,6 +32,16 @@ const Bitmap& TLumivoreForm::PushUndoMoving() {
   return FUndoList.first();
 }
 
+bool TLumivoreForm::ViewIsWorkingImage() const {
+  return FWorkImage.format() == PixelFormat::Bgrx32 && FViewBitmap.width() == FWorkImage.width() &&
+         FViewBitmap.height() == FWorkImage.height();
+}
+
+void TLumivoreForm::TakeBackUndoStep() {
+  FWorkImage = FUndoList.takeFirst();
+  ShowWorkingImage();
+}
+
 void TLumivoreForm::ApplyScrollRange() {
   const QSize viewport = ScrollBox1->viewport()->size();
   Image1->resize(std::max(FScrollRange.width(), viewport.width()),

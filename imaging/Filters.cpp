@@ -39,21 +39,53 @@ class PaletteMapper {
 
 // Runs `rowOp(source row, destination row)` over every row, bands of rows on
 // all cores, in place when `out` is the source and `format` its format, else
-// into a fresh bitmap of `format` that replaces `out` at the end.
+// into a fresh bitmap of `format` that replaces `out` at the end. With
+// `copy`, each finished row also goes into a fresh bitmap of the same format
+// that replaces `*copy`, while the row is still in cache.
 template <typename RowOp>
-bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp) {
+bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp,
+             Bitmap* copy = nullptr) {
   const bool inPlace = &source == &out && source.format() == format;
-  Bitmap fresh;
+  Bitmap fresh, copied;
   if (!inPlace && !fresh.allocate(source.width(), source.height(), format)) return false;
+  if (copy && !copied.allocate(source.width(), source.height(), format)) return false;
   Bitmap& target = inPlace ? out : fresh;
   const bool ok = ForRowBands(source.height(), std::size_t(source.width()) * source.height(),
                               [&](int begin, int end) {
                                 RowOp op = rowOp;  // a private copy: no byte store aliases it
-                                for (int y = begin; y < end; ++y) op(source.row(y), target.row(y));
+                                for (int y = begin; y < end; ++y) {
+                                  op(source.row(y), target.row(y));
+                                  if (copy) std::memcpy(copied.row(y), target.row(y), target.stride());
+                                }
                               });
   if (!ok) return false;
   if (!inPlace) out = std::move(fresh);
+  if (copy) *copy = std::move(copied);
   return true;
+}
+
+// The negative of full-colour rows; see MapRows for `copy`.
+bool InvertFullColour(const Bitmap& source, Bitmap& out, Bitmap* copy) {
+  const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
+  if (source.format() == PixelFormat::Bgrx32) {
+    return MapRows(
+        source, out, source.format(),
+        [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
+          for (std::size_t i = 0; i < rowBytes; i += 4) {
+            std::uint32_t v;
+            std::memcpy(&v, s + i, 4);
+            v ^= 0x00FFFFFFu;  // the fourth byte stays
+            std::memcpy(d + i, &v, 4);
+          }
+        },
+        copy);
+  }
+  return MapRows(
+      source, out, source.format(),
+      [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
+        for (std::size_t i = 0; i < rowBytes; ++i) d[i] = static_cast<std::uint8_t>(~s[i]);
+      },
+      copy);
 }
 
 }  // namespace
@@ -95,22 +127,11 @@ bool InvertColours(const Bitmap& source, Bitmap& out) {
     out = std::move(result);
     return true;
   }
-  if (!IsFullColour(source)) return false;
-  const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
-  if (source.format() == PixelFormat::Bgrx32) {
-    return MapRows(source, out, source.format(),
-                   [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
-                     for (std::size_t i = 0; i < rowBytes; i += 4) {
-                       std::uint32_t v;
-                       std::memcpy(&v, s + i, 4);
-                       v ^= 0x00FFFFFFu;  // the fourth byte stays
-                       std::memcpy(d + i, &v, 4);
-                     }
-                   });
-  }
-  return MapRows(source, out, source.format(), [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
-    for (std::size_t i = 0; i < rowBytes; ++i) d[i] = static_cast<std::uint8_t>(~s[i]);
-  });
+  return IsFullColour(source) && InvertFullColour(source, out, nullptr);
+}
+
+bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy) {
+  return IsFullColour(bitmap) && InvertFullColour(bitmap, bitmap, &copy);
 }
 
 namespace {

@@ -22,6 +22,10 @@ bool SepiaTone(const Bitmap& source, Bitmap& out);
 bool InvertColours(Bitmap& bitmap);
 // The same from `source` into `out`, which takes the source's format.
 bool InvertColours(const Bitmap& source, Bitmap& out);
+// In place on a full-colour picture, and `copy` becomes a copy of the result,
+// made in the same pass while each row is still in cache. False, nothing
+// changed, for a palette picture or when memory runs out.
+bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy);
 
 // Pixelates the area [left, right) x [top, bottom) (clipped to the picture)
 // in blocks of n x n pixels starting at the area's top-left corner; blocks at

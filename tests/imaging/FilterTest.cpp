@@ -102,7 +102,20 @@ TEST(Negative, InvertsEveryChannelAndTwiceGivesThePictureBack) {
     ASSERT_TRUE(InvertColours(original, inverted));
     ASSERT_TRUE(InvertColours(expected));
     EXPECT_EQ(inverted, expected);
+    // In place with a copy made in the same pass.
+    Bitmap shown = original, copy = Random(2, 2);
+    ASSERT_TRUE(InvertColoursAndCopy(shown, copy));
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(copy, expected);
   }
+  // A palette picture has no in-place copy form: nothing changes.
+  Bitmap palette = Random(6, 2);
+  ASSERT_TRUE(palette.convertToIndexed(PixelFormat::Indexed4, StandardPalette16()));
+  const Bitmap before = palette;
+  Bitmap copy;
+  EXPECT_FALSE(InvertColoursAndCopy(palette, copy));
+  EXPECT_EQ(palette, before);
+  EXPECT_TRUE(copy.empty());
 }
 
 TEST(Negative, PalettePictureKeepsItsPaletteWithInvertedColours) {
@@ -315,6 +328,12 @@ TEST(Bands, LargePicturesMatchTheirStripsWorkedAlone) {
        },
        1},
       {"negative", [](Bitmap& b) { return InvertColours(b); }, 1},
+      {"negative with a copy",
+       [](Bitmap& b) {
+         Bitmap copy;
+         return InvertColoursAndCopy(b, copy) && copy == b;
+       },
+       1},
       {"mosaic 8", [](Bitmap& b) { return Mosaic(b, 0, 0, b.width(), b.height(), 8); }, 8},
       {"mono", [](Bitmap& b) { return ReduceToMono(b, b); }, 1},
       {"16 colours", [](Bitmap& b) { return ReduceTo16Colours(b, b); }, 1},
