@@ -38,7 +38,8 @@ def desktop(tmp_path):
     xvfb = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
          "-noreset"],
-        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        start_new_session=True)  # its own group, which stop_group ends
     procs.append(xvfb)
     os.close(write_fd)
     try:
@@ -72,7 +73,7 @@ def lumivore(desktop, tmp_path):
     exe = tmp_path / "lumivore"
     shutil.copy(EXE, exe)
     procs.append(subprocess.Popen([str(exe)], env=env, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL))
+                                  stderr=subprocess.DEVNULL, start_new_session=True))
     wid = wait_for(lambda: run(env, "xdotool", "search", "--onlyvisible", "--class",
                                "TLumivoreForm").split(), what="main window")[0]
     # Wait until the window manager has framed it (not every one publishes its
