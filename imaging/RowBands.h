@@ -1,44 +1,52 @@
 // Splits row-by-row pixel work over the processor's cores.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <cstddef>
-#include <thread>
-#include <vector>
+#include <cstdint>
 
 namespace lumivore {
 
+// The number of bands large work is split into: one per core, at most 8.
+int BandCount();
+
+// Runs `run(context, i)` for every i in [0, bands), on the calling thread and
+// on worker threads kept waiting for the purpose. A worker that is woken goes
+// to an idle core, where a thread started for each call often stayed on the
+// caller's core for the whole of a short job. Only one call at a time uses
+// the workers; another caller meanwhile, or a call from inside a band, runs
+// its bands itself. `run` must not throw.
+void RunBands(int bands, void (*run)(void* context, int band), void* context);
+
 // Runs `work(begin, end)` over bands of the rows [0, rows), one band per core
-// when the picture (`pixels` in all) is big enough to repay starting threads,
+// when the picture (`pixels` in all) is big enough to repay waking workers,
 // else all on the calling thread. Bands never overlap, so work that writes
 // only its own rows needs no locking. False when any band threw (memory).
 template <typename Work>
 bool ForRowBands(int rows, std::size_t pixels, Work work) {
-  std::atomic<bool> failed{false};
-  const auto band = [&](int begin, int end) {
+  if (rows <= 0) return true;
+  const int bands = pixels < (1u << 18) ? 1 : (rows < BandCount() ? rows : BandCount());
+  struct Job {
+    Work& work;
+    int rows, bands;
+    std::atomic<bool> failed{false};
+  } job{work, rows, bands};
+  const auto band = [](void* context, int i) {
+    Job& j = *static_cast<Job*>(context);
+    const int begin = static_cast<int>(std::int64_t(j.rows) * i / j.bands);
+    const int end = static_cast<int>(std::int64_t(j.rows) * (i + 1) / j.bands);
     try {
-      work(begin, end);
+      j.work(begin, end);
     } catch (...) {
-      failed = true;
+      j.failed = true;
     }
   };
-  if (rows <= 0) return true;
-  const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-  const int bands = pixels < (1u << 18) ? 1 : static_cast<int>(std::min<unsigned>(cores, rows));
-  std::vector<std::thread> threads;
-  threads.reserve(bands);
-  for (int i = 1; i < bands; ++i) {
-    const int begin = rows * i / bands, end = rows * (i + 1) / bands;
-    try {
-      threads.emplace_back(band, begin, end);
-    } catch (...) {
-      band(begin, end);  // no thread to be had: do it here
-    }
+  if (bands == 1) {
+    band(&job, 0);
+  } else {
+    RunBands(bands, band, &job);
   }
-  band(0, rows / bands);
-  for (auto& t : threads) t.join();
-  return !failed;
+  return !job.failed;
 }
 
 }  // namespace lumivore
