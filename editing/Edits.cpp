@@ -42,6 +42,15 @@ void TLumivoreForm::ShowProgress(const char* text) {
 void TLumivoreForm::SepiaActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("セピア処理中...");
+  if (!IsIndexed(FWorkImage.format()) && FViewBitmap.width() == FWorkImage.width() &&
+      FViewBitmap.height() == FWorkImage.height()) {
+    // The view has the picture's colours: tone it into the new picture and
+    // redraw it in the same pass.
+    PushUndoMoving();
+    if (!SepiaShownPicture(FViewBitmap, FWorkImage)) return TakeBackUndoStep();
+    ShowViewAsIs();
+    return;
+  }
   const Bitmap& before = PushUndoMoving();
   if (!SepiaTone(before, FWorkImage)) {
     // A palette picture is made 24-bit first.

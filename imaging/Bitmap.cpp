@@ -261,9 +261,11 @@ bool Bitmap::convertToIndexed(PixelFormat format, const std::vector<Rgb>& palett
   return true;
 }
 
-IndexedRowsToBgrx32::IndexedRowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette)
-    : perByte_(8 / std::clamp(BitsPerPixel(format), 1, 8)), runs_(256 * std::size_t(perByte_)) {
-  const int bits = 8 / perByte_;
+RowsToBgrx32::RowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette)
+    : format_(format), perByte_(IsIndexed(format) ? 8 / BitsPerPixel(format) : 0) {
+  if (!perByte_) return;
+  runs_.resize(256 * std::size_t(perByte_));
+  const int bits = BitsPerPixel(format);
   const unsigned mask = (1u << bits) - 1;
   for (unsigned byte = 0; byte < 256; ++byte) {
     for (int k = 0; k < perByte_; ++k) {
@@ -274,23 +276,30 @@ IndexedRowsToBgrx32::IndexedRowsToBgrx32(PixelFormat format, const std::vector<R
   }
 }
 
-void IndexedRowsToBgrx32::operator()(const std::uint8_t* indices, std::uint8_t* out,
-                                     int width) const {
+void RowsToBgrx32::operator()(const std::uint8_t* row, std::uint8_t* out, int width) const {
+  if (format_ == PixelFormat::Bgrx32) {
+    std::memcpy(out, row, 4 * std::size_t(width));
+    return;
+  }
+  if (format_ == PixelFormat::Bgr24) {
+    Bgr24ToBgrx32Row(row, out, std::size_t(width));
+    return;
+  }
+  if (!perByte_) return;
   const std::size_t whole = std::size_t(width) / perByte_, rest = std::size_t(width) % perByte_;
-  const std::size_t run = 4 * std::size_t(perByte_);
   const std::uint32_t* runs = runs_.data();
   switch (perByte_) {  // fixed copy sizes, each a single store
     case 8:
-      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 32, runs + 8 * indices[i], 32);
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 32, runs + 8 * row[i], 32);
       break;
     case 2:
-      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, runs + 2 * indices[i], 8);
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, runs + 2 * row[i], 8);
       break;
     default:
-      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 4, runs + indices[i], 4);
+      for (std::size_t i = 0; i < whole; ++i) std::memcpy(out + i * 4, runs + row[i], 4);
       break;
   }
-  if (rest) std::memcpy(out + whole * run, runs + perByte_ * indices[whole], 4 * rest);
+  if (rest) std::memcpy(out + whole * 4 * perByte_, runs + perByte_ * row[whole], 4 * rest);
 }
 
 bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
@@ -305,22 +314,10 @@ bool ConvertToBgrx32(const Bitmap& source, Bitmap& view) {
   if (!reuse && !fresh.allocate(source.width(), source.height(), PixelFormat::Bgrx32)) return false;
   Bitmap& out = reuse ? view : fresh;
   const int width = source.width();
-  const PixelFormat format = source.format();
-  const IndexedRowsToBgrx32 indexed(IsIndexed(format) ? format : PixelFormat::Indexed8,
-                                    source.palette());
+  const RowsToBgrx32 convert(source.format(), source.palette());
   // Rows on all cores; nothing here throws, so every band completes.
   ForRowBands(source.height(), std::size_t(width) * source.height(), [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      std::uint8_t* d = out.row(y);
-      const std::uint8_t* s = source.row(y);
-      if (format == PixelFormat::Bgrx32) {
-        std::memcpy(d, s, 4 * std::size_t(width));
-      } else if (format == PixelFormat::Bgr24) {
-        Bgr24ToBgrx32Row(s, d, std::size_t(width));
-      } else {
-        indexed(s, d, width);
-      }
-    }
+    for (int y = begin; y < end; ++y) convert(source.row(y), out.row(y), width);
   });
   if (!reuse) view = std::move(fresh);
   return true;

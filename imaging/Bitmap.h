@@ -155,16 +155,18 @@ std::size_t StrideFor(int width, PixelFormat format);
 // Index of the palette colour nearest to c (squared RGB distance, first wins ties).
 int NearestPaletteIndex(const std::vector<Rgb>& palette, Rgb c);
 
-// Rows of palette indices (1, 4 or 8 bits, packed as in a bitmap) as 32-bit
-// pixels with a zero fourth byte: each byte of indices is looked up whole,
-// as the run of pixels it stands for.
-class IndexedRowsToBgrx32 {
+// Rows of any format as 32-bit pixels, as the screen shows them: palette
+// and 24-bit pixels get a zero fourth byte, 32-bit rows are copied as they
+// are. Each byte of palette indices is looked up whole, as the run of pixels
+// it stands for.
+class RowsToBgrx32 {
  public:
-  IndexedRowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette);
-  void operator()(const std::uint8_t* indices, std::uint8_t* out, int width) const;
+  RowsToBgrx32(PixelFormat format, const std::vector<Rgb>& palette);
+  void operator()(const std::uint8_t* row, std::uint8_t* out, int width) const;
 
  private:
-  int perByte_;
+  PixelFormat format_;
+  int perByte_;                      // pixels per byte of indices
   std::vector<std::uint32_t> runs_;  // per byte value, its perByte_ pixels
 };
 

@@ -1,6 +1,7 @@
 #include "imaging/Filters.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_map>
 
@@ -64,6 +65,32 @@ bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp,
   return true;
 }
 
+// Makes `out`, a new bitmap of `format` (with `palette`), from the rows of
+// the 32-bit `view` with `rowOp(view row, new row)`, and redraws each view
+// row from its new row at once, while both are in cache: what MapRows and
+// then ConvertToBgrx32(out, view) give, in one pass. False, nothing changed,
+// when the view is not 32-bit or memory runs out.
+template <typename RowOp>
+bool MapShownRows(Bitmap& view, Bitmap& out, PixelFormat format, const std::vector<Rgb>& palette,
+                  RowOp rowOp) {
+  if (view.empty() || view.format() != PixelFormat::Bgrx32) return false;
+  Bitmap fresh;
+  if (!fresh.allocate(view.width(), view.height(), format)) return false;
+  if (IsIndexed(format)) fresh.setPalette(palette);
+  const RowsToBgrx32 redraw(format, palette);
+  const int width = view.width();
+  // Nothing here throws: every band completes.
+  ForRowBands(view.height(), std::size_t(width) * view.height(), [&](int begin, int end) {
+    RowOp op = rowOp;  // a private copy: no byte store aliases it
+    for (int y = begin; y < end; ++y) {
+      op(view.row(y), fresh.row(y));
+      redraw(fresh.row(y), view.row(y), width);
+    }
+  });
+  out = std::move(fresh);
+  return true;
+}
+
 // The negative of full-colour rows; see MapRows for `copy`.
 bool InvertFullColour(const Bitmap& source, Bitmap& out, Bitmap* copy) {
   const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
@@ -88,18 +115,23 @@ bool InvertFullColour(const Bitmap& source, Bitmap& out, Bitmap* copy) {
       copy);
 }
 
+// The tone offsets, worked out once in floating point and truncated toward
+// zero: -35 for blue, -13 for green (subtracted), 22 for red.
+const std::array<int, 3>& SepiaOffsets() {
+  static const std::array<int, 3> offsets = {
+      static_cast<int>(1.4026 * (-0.1) * 255),
+      -static_cast<int>(0.3444 * 0.05 * 255 + 0.7114 * (-0.1) * 255),
+      static_cast<int>(1.733 * 0.05 * 255)};
+  return offsets;
+}
+
 }  // namespace
 
 bool SepiaTone(Bitmap& bitmap) { return SepiaTone(bitmap, bitmap); }
 
 bool SepiaTone(const Bitmap& source, Bitmap& out) {
   if (!IsFullColour(source)) return false;
-  // The tone offsets, worked out once in floating point and truncated toward
-  // zero: -35 for blue, -13 for green (subtracted), 22 for red.
-  const int blueOffset = static_cast<int>(1.4026 * (-0.1) * 255);
-  const int greenOffset = static_cast<int>(0.3444 * 0.05 * 255 + 0.7114 * (-0.1) * 255);
-  const int redOffset = static_cast<int>(1.733 * 0.05 * 255);
-  const int offsets[3] = {blueOffset, -greenOffset, redOffset};
+  const int* offsets = SepiaOffsets().data();
   const bool inPlace = &source == &out;
   const int inStep = BytesPerPixel(source), outStep = inPlace ? inStep : 3;
   const std::size_t width = source.width();
@@ -107,6 +139,14 @@ bool SepiaTone(const Bitmap& source, Bitmap& out) {
                  [=](const std::uint8_t* s, std::uint8_t* d) {
                    SepiaRow(s, inStep, d, outStep, width, offsets);
                  });
+}
+
+bool SepiaShownPicture(Bitmap& view, Bitmap& out) {
+  const int width = view.width();
+  return MapShownRows(view, out, PixelFormat::Bgr24, {},
+                      [width](const std::uint8_t* s, std::uint8_t* d) {
+                        SepiaRow(s, 4, d, 3, std::size_t(width), SepiaOffsets().data());
+                      });
 }
 
 bool InvertColours(Bitmap& bitmap) { return InvertColours(bitmap, bitmap); }
@@ -278,25 +318,14 @@ bool ReduceToMono(const Bitmap& bitmap, Bitmap& result) {
 }
 
 bool ReduceShownPicture(Bitmap& view, Bitmap& out, int colours) {
-  if (view.empty() || view.format() != PixelFormat::Bgrx32 || (colours != 2 && colours != 16))
-    return false;
+  if (colours != 2 && colours != 16) return false;
   const bool mono = colours == 2;
-  const PixelFormat format = mono ? PixelFormat::Indexed1 : PixelFormat::Indexed4;
-  const std::vector<Rgb>& palette = mono ? MonoPalette() : StandardPalette16();
-  Bitmap fresh;
-  if (!fresh.allocate(view.width(), view.height(), format)) return false;
-  fresh.setPalette(palette);
-  const IndexedRowsToBgrx32 redraw(format, palette);
-  const int width = view.width();
-  // Nothing here throws: every band completes.
-  ForRowBands(view.height(), std::size_t(width) * view.height(), [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      (mono ? MonoRow : Nearest16Row)(view.row(y), 4, fresh.row(y), std::size_t(width));
-      redraw(fresh.row(y), view.row(y), width);
-    }
-  });
-  out = std::move(fresh);
-  return true;
+  return MapShownRows(view, out, mono ? PixelFormat::Indexed1 : PixelFormat::Indexed4,
+                      mono ? MonoPalette() : StandardPalette16(),
+                      [mono, width = std::size_t(view.width())](const std::uint8_t* s,
+                                                                std::uint8_t* d) {
+                        (mono ? MonoRow : Nearest16Row)(s, 4, d, width);
+                      });
 }
 
 bool ReduceTo16Colours(const Bitmap& bitmap, Bitmap& result) {

@@ -17,6 +17,12 @@ bool SepiaTone(Bitmap& bitmap);
 // failure); one pass, where a copy followed by the in-place tone takes two.
 bool SepiaTone(const Bitmap& source, Bitmap& out);
 
+// The sepia tone of the 32-bit picture the screen shows, into `out` (24-bit),
+// with each row of `view` redrawn from its toned row in the same pass: what
+// SepiaTone(view, out) followed by ConvertToBgrx32(out, view) gives. False,
+// nothing changed, for another format or when memory runs out.
+bool SepiaShownPicture(Bitmap& view, Bitmap& out);
+
 // Every colour channel c becomes 255 - c, in place. A palette bitmap keeps
 // its palette: each inverted colour is mapped to the nearest palette entry.
 bool InvertColours(Bitmap& bitmap);

@@ -265,33 +265,49 @@ TEST(Reduce, OddWidthsPackTheLastPixels) {
   }
 }
 
-// The picture on screen reduced with its rows redrawn in the same pass gives
-// what the reduction followed by a fresh view of the result gives. Widths end
-// part-way through a byte of indices; the large picture goes in bands; the
-// fourth bytes of the view are junk that must not show.
-TEST(Reduce, ShownPictureIsReducedAndRedrawnInOnePass) {
+// The picture on screen toned or reduced with its rows redrawn in the same
+// pass gives what the filter followed by a fresh view of the result gives.
+// Widths end part-way through a byte of indices; the large picture goes in
+// bands; the fourth bytes of the view are junk that must not show.
+TEST(ShownPicture, IsFilteredAndRedrawnInOnePass) {
+  using Filter = std::function<bool(const Bitmap&, Bitmap&)>;
+  using Shown = std::function<bool(Bitmap&, Bitmap&)>;
+  const struct {
+    const char* name;
+    Filter filter;
+    Shown shown;
+  } cases[] = {
+      {"sepia", [](const Bitmap& s, Bitmap& o) { return SepiaTone(s, o); },
+       [](Bitmap& v, Bitmap& o) { return SepiaShownPicture(v, o); }},
+      {"2 colours", [](const Bitmap& s, Bitmap& o) { return ReduceToMono(s, o); },
+       [](Bitmap& v, Bitmap& o) { return ReduceShownPicture(v, o, 2); }},
+      {"16 colours", [](const Bitmap& s, Bitmap& o) { return ReduceTo16Colours(s, o); },
+       [](Bitmap& v, Bitmap& o) { return ReduceShownPicture(v, o, 16); }},
+  };
   for (const auto& [width, height] :
        {std::pair{1, 3}, std::pair{7, 3}, std::pair{33, 3}, std::pair{65, 2}, std::pair{701, 403}}) {
     Bitmap source = Random(width, height, PixelFormat::Bgrx32, 40 + width);
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 3 + y);
-    for (int colours : {2, 16}) {
-      Bitmap reduced, shown;
-      ASSERT_TRUE(colours == 2 ? ReduceToMono(source, reduced) : ReduceTo16Colours(source, reduced));
-      ASSERT_TRUE(ConvertToBgrx32(reduced, shown));
+    for (const auto& c : cases) {
+      Bitmap filtered, redrawn;
+      ASSERT_TRUE(c.filter(source, filtered));
+      ASSERT_TRUE(ConvertToBgrx32(filtered, redrawn));
       Bitmap view = source, out = Random(3, 3);
-      ASSERT_TRUE(ReduceShownPicture(view, out, colours));
-      EXPECT_EQ(out, reduced) << width << " wide, " << colours << " colours";
-      EXPECT_EQ(view, shown) << width << " wide, " << colours << " colours";
+      ASSERT_TRUE(c.shown(view, out));
+      EXPECT_EQ(out, filtered) << c.name << ", " << width << " wide";
+      EXPECT_EQ(view, redrawn) << c.name << ", " << width << " wide";
     }
   }
-  // Only a 32-bit view, and only these two reductions; nothing changes otherwise.
+  // Only a 32-bit view, and only the two reductions; nothing changes otherwise.
   for (const auto& [format, colours] : {std::pair{PixelFormat::Bgr24, 2},
+                                        std::pair{PixelFormat::Bgr24, 0},
                                         std::pair{PixelFormat::Bgrx32, 256},
                                         std::pair{PixelFormat::Bgrx32, -2}}) {
     Bitmap view = Random(9, 4, format), out = Random(3, 3);
     const Bitmap viewBefore = view, outBefore = out;
-    EXPECT_FALSE(ReduceShownPicture(view, out, colours)) << colours;
+    EXPECT_FALSE(colours ? ReduceShownPicture(view, out, colours) : SepiaShownPicture(view, out))
+        << colours;
     EXPECT_EQ(view, viewBefore);
     EXPECT_EQ(out, outBefore);
   }
