@@ -202,9 +202,13 @@ void TLumivoreForm::RotateActionExecute(QAction* sender) {
 void TLumivoreForm::ReverseActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   const Bitmap& before = PushUndoMoving();
-  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5)) FWorkImage = before;
-  // Same size: ShowWorkingImage only redraws the view.
-  ShowWorkingImage();
+  // The view is redrawn row by row as the mirrored picture is made.
+  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5, &FViewBitmap)) {
+    FWorkImage = before;
+    ShowWorkingImage();
+    return;
+  }
+  ShowViewAsIs();
 }
 
 }  // namespace lumivore

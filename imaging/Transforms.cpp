@@ -12,6 +12,7 @@
 #endif
 
 #include "imaging/Codec.h"
+#include "imaging/PixelKernels.h"
 #include "imaging/RowBands.h"
 #include "imaging/Usr_wic.h"
 
@@ -452,9 +453,11 @@ bool TurnQuarter(const Bitmap& src, Bitmap& dst) {
   });
 }
 
-// Mirrors (code 4), turns upside down (5) or half round (2) into `result`.
+// Mirrors (code 4), turns upside down (5) or half round (2) into `result`;
+// with `shown`, each new row is drawn there too as a 32-bit row while it is
+// still in cache.
 template <int Step>
-bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code) {
+bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code, Bitmap* shown) {
   const int w = bitmap.width(), h = bitmap.height();
   const std::uint8_t* end = bitmap.bits() + bitmap.byteSize();
   const bool reverse = code != 5;
@@ -466,13 +469,14 @@ bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code) {
       std::uint8_t* d = result.row(y);
       if (!reverse && Step == 3) {
         std::memcpy(d, s, 3 * std::size_t(w));
-        continue;
+      } else {
+        if (reverse) s += Step * std::size_t(w - 1);
+        const int done = fours ? CopyFours<Step>(s, reverse, d, w, end) : 0;
+        s += step * done;
+        GatherRow<Step>(s, step, d + 3 * std::size_t(done), w - done,
+                        ReadsFit(s, step, w - done, 4, end));
       }
-      if (reverse) s += Step * std::size_t(w - 1);
-      const int done = fours ? CopyFours<Step>(s, reverse, d, w, end) : 0;
-      s += step * done;
-      GatherRow<Step>(s, step, d + 3 * std::size_t(done), w - done,
-                      ReadsFit(s, step, w - done, 4, end));
+      if (shown) Bgr24ToBgrx32Row(d, shown->row(y), std::size_t(w));
     }
   });
 }
@@ -517,6 +521,10 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
 }
 
 bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
+  return FlipRotate(source, out, code, nullptr);
+}
+
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view) {
   try {
     if (source.empty()) return false;
     // A 32-bit picture is read as it is; others are made 24-bit first.
@@ -533,6 +541,7 @@ bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
         out = std::move(converted);
       else if (&out != &source)
         out = source;
+      if (view) ConvertToBgrx32(out, *view);
       return true;
     }
     const int w = from->width(), h = from->height();
@@ -541,10 +550,13 @@ bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
     const auto turner = code == 1 ? (wide ? TurnQuarter<4, true> : TurnQuarter<3, true>)
                                   : (wide ? TurnQuarter<4, false> : TurnQuarter<3, false>);
-    const bool ok =
-        turn ? turner(*from, result) : (wide ? FlipRows<4> : FlipRows<3>)(*from, result, code);
+    // The view is drawn in the same pass only where rows are made whole.
+    Bitmap* shown = !turn && view && view->reshape(w, h, PixelFormat::Bgrx32) ? view : nullptr;
+    const bool ok = turn ? turner(*from, result)
+                         : (wide ? FlipRows<4> : FlipRows<3>)(*from, result, code, shown);
     if (!ok) return false;
     out = std::move(result);
+    if (view && !shown) ConvertToBgrx32(out, *view);
     return true;
   } catch (...) {
     return false;

@@ -1,7 +1,9 @@
 // Scaling, flipping/rotating and grey conversion.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <string>
 
 #include "TestSupport.h"
 #include "imaging/Usr_wic.h"
@@ -169,9 +171,26 @@ TEST(FlipRotateFormat, EveryCodeFormatAndSizeMatchesAPlainReference) {
         Bitmap b = source;
         ASSERT_TRUE(WicFlipRotate(b, code));
         // The reference leaves row padding zero, so this compares it too.
-        EXPECT_EQ(b, FlippedByReference(source, code))
-            << "code " << code << ", " << size.width << " x " << size.height << ", "
-            << BitsPerPixel(format) << "-bit";
+        const Bitmap expected = FlippedByReference(source, code);
+        const std::string where = "code " + std::to_string(code) + ", " +
+                                  std::to_string(size.width) + " x " +
+                                  std::to_string(size.height) + ", " +
+                                  std::to_string(BitsPerPixel(format)) + "-bit";
+        EXPECT_EQ(b, expected) << where;
+        // With the view drawn in the same pass: over a junk view of the
+        // result's bytes (written where it is), or one of another size.
+        Bitmap shown;
+        ASSERT_TRUE(ConvertToBgrx32(expected, shown));
+        for (const bool sameSize : {true, false}) {
+          Bitmap view;
+          ASSERT_TRUE(view.allocate(expected.width() + (sameSize ? 0 : 1), expected.height(),
+                                    PixelFormat::Bgrx32));
+          std::memset(view.bits(), 0xA7, view.byteSize());
+          Bitmap out;
+          ASSERT_TRUE(lumivore::FlipRotate(source, out, code, &view)) << where;
+          EXPECT_EQ(out, expected) << where;
+          EXPECT_EQ(view, shown) << where << (sameSize ? ", same-size view" : ", other view");
+        }
       }
     }
   }
