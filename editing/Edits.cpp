@@ -42,8 +42,7 @@ void TLumivoreForm::ShowProgress(const char* text) {
 void TLumivoreForm::SepiaActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("セピア処理中...");
-  if (!IsIndexed(FWorkImage.format()) && FViewBitmap.width() == FWorkImage.width() &&
-      FViewBitmap.height() == FWorkImage.height()) {
+  if (!IsIndexed(FWorkImage.format()) && ViewFitsWorkingImage()) {
     // The view has the picture's colours: tone it into the new picture and
     // redraw it in the same pass.
     PushUndoMoving();
@@ -203,11 +202,8 @@ void TLumivoreForm::ReverseActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   const Bitmap& before = PushUndoMoving();
   // The view is redrawn row by row as the mirrored picture is made.
-  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5, &FViewBitmap)) {
-    FWorkImage = before;
-    ShowWorkingImage();
-    return;
-  }
+  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5, &FViewBitmap))
+    return TakeBackUndoStep();
   ShowViewAsIs();
 }
 

@@ -32,9 +32,12 @@ const Bitmap& TLumivoreForm::PushUndoMoving() {
   return FUndoList.first();
 }
 
+bool TLumivoreForm::ViewFitsWorkingImage() const {
+  return FViewBitmap.width() == FWorkImage.width() && FViewBitmap.height() == FWorkImage.height();
+}
+
 bool TLumivoreForm::ViewIsWorkingImage() const {
-  return FWorkImage.format() == PixelFormat::Bgrx32 && FViewBitmap.width() == FWorkImage.width() &&
-         FViewBitmap.height() == FWorkImage.height();
+  return FWorkImage.format() == PixelFormat::Bgrx32 && ViewFitsWorkingImage();
 }
 
 void TLumivoreForm::TakeBackUndoStep() {

@@ -520,10 +520,6 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
   }
 }
 
-bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
-  return FlipRotate(source, out, code, nullptr);
-}
-
 bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view) {
   try {
     if (source.empty()) return false;

@@ -41,12 +41,10 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
 // bitmap 24-bit.
 bool WicFlipRotate(Bitmap& bitmap, unsigned code);
 // The same from `source` into `out` (which may be the source itself); `out`
-// is untouched on failure.
-bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code);
-// The same, and `view` (not the source) then shows the result as 32-bit
-// pixels (as ConvertToBgrx32 makes them), drawn row by row in the same pass
-// where the rows allow it.
-bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view);
+// is untouched on failure. With `view` (not the source), the view then shows
+// the result as 32-bit pixels (as ConvertToBgrx32 makes them), drawn row by
+// row in the same pass where the rows allow it.
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view = nullptr);
 
 // Any format in, 24-bit grey out (one luminance value per pixel).
 bool WicGrayScale(Bitmap& bitmap);
