@@ -66,7 +66,7 @@ def menu_rows(desktop, box, need):
         seen.append(entry_rows(desktop, box))
         return len(seen) > 1 and len(seen[-1]) >= need and seen[-1] == seen[-2]
 
-    wait_until(probe, 5)
+    wait_until(probe, 15)
     assert len(seen[-1]) >= need, f"menu {box} shows {len(seen[-1])} entries"
     return seen[-1]
 
@@ -101,15 +101,15 @@ def captured(managed_desktop, new_copy):
         desktop.x("xdotool", "mousemove", str(x + w - 21 + (lx + 150 - x - w + 21) * step // 5),
                   str(y + 21 + (ly + 130 - y - 21) * step // 5))
     # The preview of the target shows in the view while the button is held.
-    assert wait_until(lambda: view_pixels(desktop, win, area) != empty, 10), "no preview"
+    assert wait_until(lambda: view_pixels(desktop, win, area) != empty, 20), "no preview"
     desktop.x("xdotool", "mouseup", "1")
-    assert wait_until(lambda: desktop.map_state(win) == "IsViewable", 10)
+    assert wait_until(lambda: desktop.map_state(win) == "IsViewable", 20)
     picture = wait_until(lambda: (lambda p: p if p != empty and len(set(p)) > 1 else None)(
         view_pixels(desktop, win, area)), 10)
     assert picture, "the capture did not reach the view"
     # The picture is the window as it shows on the screen.
     assert wait_until(lambda: view_pixels(desktop, win, area) ==
-                      crop(desktop.screenshot(), lx, ly, *AREA_SIZE), 10)
+                      crop(desktop.screenshot(), lx, ly, *AREA_SIZE), 20)
     picture = view_pixels(desktop, win, area)
     return desktop, win, area, picture, logo
 
@@ -118,7 +118,7 @@ def open_menu(desktop, win):
     x, y, _, _ = desktop.client_geometry(win)
     desktop.x("xdotool", "mousemove", str(x + MENU_BUTTON[0]), str(y + MENU_BUTTON[1]),
               "click", "1")
-    menus = wait_until(lambda: popups(desktop), 5)
+    menus = wait_until(lambda: popups(desktop), 15)
     assert len(menus) == 1, f"menu did not open: {menus}"
     return menus[0]
 
@@ -134,7 +134,7 @@ def choose(desktop, win, path):
             desktop.x("xdotool", "mousemove", str(px), str(rows[index]), "click", "1")
             break
         desktop.x("xdotool", "mousemove", str(px), str(rows[index]))
-        opened = wait_until(lambda: [m for m in popups(desktop) if m != box][:1], 5)
+        opened = wait_until(lambda: [m for m in popups(desktop) if m != box][:1], 15)
         assert opened, "submenu did not open"
         box = opened[0]
         desktop.x("xdotool", "mousemove", str(box[0] + box[2] // 3), str(box[1] + 4))
@@ -152,13 +152,13 @@ def test_negative_from_the_menu_and_undo(captured, how):
     else:
         open_menu(desktop, win)
         desktop.x("xdotool", "key", "c")
-        wait_until(lambda: len(popups(desktop)) == 2, 5)
+        wait_until(lambda: len(popups(desktop)) == 2, 15)
         desktop.x("xdotool", "key", "n")
     expected = [tuple(255 - c for c in p) for p in picture]
-    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 10), "not inverted"
-    assert wait_until(lambda: not popups(desktop), 5)
+    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 20), "not inverted"
+    assert wait_until(lambda: not popups(desktop), 15)
     undo(desktop, win)
-    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 10), "undo failed"
+    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 20), "undo failed"
 
 
 def test_mirror_from_the_menu_and_undo(captured):
@@ -171,9 +171,9 @@ def test_mirror_from_the_menu_and_undo(captured):
     expected = [crop(shot, ox + ow - 1 - (ax + i), oy + ay + j, 1, 1)[0]
                 for j in range(ah) for i in range(aw)]
     assert expected != picture
-    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 10), "not mirrored"
+    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 20), "not mirrored"
     undo(desktop, win)
-    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 10), "undo failed"
+    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 20), "undo failed"
 
 
 def shape_pixels(name):
@@ -190,14 +190,14 @@ def test_cursor_stamp_from_the_menu_and_undo(captured):
     box = open_menu(desktop, win)
     rows = menu_rows(desktop, box, 5)
     desktop.x("xdotool", "mousemove", str(box[0] + box[2] // 3), str(rows[4]))
-    grid = wait_until(lambda: [m for m in popups(desktop) if m != box][:1], 5)
+    grid = wait_until(lambda: [m for m in popups(desktop) if m != box][:1], 15)
     assert grid, "cursor submenu did not open"
     gx, gy, gw, gh = grid[0]
     assert 80 <= gw <= 110 and 360 <= gh <= 380, grid  # two columns of ten 40 x 36 entries
     # The first entry, the arrow, in the middle of its cell.
     desktop.x("xdotool", "mousemove", str(gx + 20 + (gw - 84) // 2),
               str(gy + 18 + (gh - 360) // 2), "click", "1")
-    assert wait_until(lambda: not popups(desktop), 5)
+    assert wait_until(lambda: not popups(desktop), 15)
     # The pointer is kept in the view; a press at (60, 50) of the picture
     # puts the arrow's top-left corner at (50, 40).
     desktop.x("xdotool", "mousemove", str(x + 60), str(y + VIEW_TOP + 50), "click", "1")
@@ -210,9 +210,9 @@ def test_cursor_stamp_from_the_menu_and_undo(captured):
             if shape[sy][sx][3] == 255 and 0 <= px < aw and 0 <= py < ah:
                 expected[py * aw + px] = shape[sy][sx][:3]
     assert expected != picture
-    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 10), "not stamped"
+    assert wait_until(lambda: view_pixels(desktop, win, area) == expected, 20), "not stamped"
     # Stamp mode is over: the pointer leaves the view freely.
     desktop.x("xdotool", "mousemove_relative", "--", "-100", "-150")
-    assert wait_until(lambda: desktop.pointer() == (x - 40, y + VIEW_TOP - 100), 5)
+    assert wait_until(lambda: desktop.pointer() == (x - 40, y + VIEW_TOP - 100), 15)
     undo(desktop, win)
-    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 10), "undo failed"
+    assert wait_until(lambda: view_pixels(desktop, win, area) == picture, 20), "undo failed"
