@@ -92,11 +92,11 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
   const bool selection = SelShape->isVisibleTo(this) && !FSelRect.isEmpty();
   const Rect area =
       selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
-  if (ViewIsWorkingImage()) {
-    // Pixelate the view and copy it back in the same pass; the old picture
-    // goes to the undo list without a copy of its own.
-    PushUndoMoving();
-    if (!Mosaic(FViewBitmap, area.left, area.top, area.right, area.bottom, n, FWorkImage))
+  if (!IsIndexed(FWorkImage.format()) && ViewFitsWorkingImage()) {
+    // The old picture goes to the undo list without a copy of its own; the
+    // new one is made from it, and the view's area redrawn, in one pass.
+    const Bitmap& before = PushUndoMoving();
+    if (!Mosaic(before, FWorkImage, area.left, area.top, area.right, area.bottom, n, &FViewBitmap))
       return TakeBackUndoStep();
     ShowViewAsIs();
     return;

@@ -177,26 +177,27 @@ bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy) {
 namespace {
 
 // The mosaic of `source` written to `target` (the source itself, or a
-// bitmap of its size and format); with `copy`, each finished block row also
-// goes there while it is still in cache. Rows outside the area are copied as
-// they are wherever they are needed.
-bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, int top, int right,
+// bitmap of its size and format); with `view` (32-bit, the same size), each
+// finished block row is also drawn into the view's area while it is still in
+// cache, every view pixel keeping its fourth byte. Pixels outside the area
+// are copied as they are where the target is not the source; the view's stay.
+bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, int top, int right,
                 int bottom, int n) {
   const std::size_t stride = source.stride();
-  const auto copyRows = [&](const Bitmap& from, Bitmap* to, int begin, int end) {
-    if (to && to != &from && end > begin)
-      std::memcpy(to->row(begin), from.row(begin), stride * std::size_t(end - begin));
+  const bool fresh = &target != &source;
+  const auto copyRows = [&](int begin, int end) {
+    if (fresh && end > begin)
+      std::memcpy(target.row(begin), source.row(begin), stride * std::size_t(end - begin));
   };
   left = std::max(left, 0), top = std::max(top, 0);
   right = std::min(right, source.width()), bottom = std::min(bottom, source.height());
   if (left >= right || top >= bottom) top = bottom = 0;  // nothing to pixelate, only rows to copy
   const int below = source.height() - bottom;
-  const auto outside = [&](int begin, int end) {
-    copyRows(source, &target, begin, end), copyRows(source, copy, begin, end);
-  };
-  ForRowBands(top, std::size_t(source.width()) * top, outside);
-  ForRowBands(below, std::size_t(source.width()) * below,
-              [&](int begin, int end) { outside(bottom + begin, bottom + end); });
+  if (fresh) {
+    ForRowBands(top, std::size_t(source.width()) * top, copyRows);
+    ForRowBands(below, std::size_t(source.width()) * below,
+                [&](int begin, int end) { copyRows(bottom + begin, bottom + end); });
+  }
   if (top >= bottom) return true;
   const int step = BytesPerPixel(source);
   const int width = right - left;
@@ -211,9 +212,12 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, in
     std::vector<std::uint16_t> columns(rowBytes);
     // Per block column: blue, green and red sums over the block's cells.
     std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
-    // One row of the area in its block colours (and a byte to spare: each
-    // pixel is written as a whole word).
+    // One row of the area in its block colours, in the source's format and
+    // (for a 24-bit source drawn into a view) in 32-bit pixels; each pixel
+    // is written as a whole word, hence the byte to spare.
     std::vector<std::uint8_t> pattern(rowBytes + 1);
+    std::vector<std::uint8_t> pattern32(view && step == 3 ? 4 * std::size_t(width) : 0);
+    const std::uint8_t* shown = step == 4 ? pattern.data() : pattern32.data();
     for (int i = first; i < last; ++i) {
       // Block ends are worked out as start + min(n, rest), never start + n,
       // which could overflow for a huge n.
@@ -236,6 +240,7 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, in
       }
       const std::uint64_t rows = std::uint64_t(y1 - y0);
       std::uint8_t* p = pattern.data();
+      std::uint8_t* p32 = pattern32.data();
       const std::uint64_t* s = sums.data();
       for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
         x1 = x0 + std::min(n, width - x0);
@@ -247,19 +252,27 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, in
                                         static_cast<std::uint8_t>(double(s[1]) / cells),
                                         static_cast<std::uint8_t>(double(s[2]) / cells), 0};
         for (int x = x0; x < x1; ++x, p += step) std::memcpy(p, colour, 4);
+        if (p32)
+          for (int x = x0; x < x1; ++x, p32 += 4) std::memcpy(p32, colour, 4);
       }
       // Every row of the block row takes the pattern; 32-bit pixels keep
-      // their fourth byte.
-      copyRows(source, &target, y0, y1);
+      // their fourth byte. A 24-bit row of a new picture needs only the
+      // pixels beside the area from the source.
       for (int y = y0; y < y1; ++y) {
-        std::uint8_t* d = target.row(y) + std::size_t(left) * step;
+        std::uint8_t* d = target.row(y);
         if (step == 3) {
-          std::memcpy(d, pattern.data(), rowBytes);
+          if (fresh) {
+            std::memcpy(d, source.row(y), std::size_t(left) * 3);
+            std::memcpy(d + std::size_t(right) * 3, source.row(y) + std::size_t(right) * 3,
+                        std::size_t(source.width() - right) * 3);
+          }
+          std::memcpy(d + std::size_t(left) * 3, pattern.data(), rowBytes);
         } else {
-          CopyColoursOf32(pattern.data(), d, std::size_t(width));
+          if (fresh) std::memcpy(d, source.row(y), stride);
+          CopyColoursOf32(pattern.data(), d + std::size_t(left) * 4, std::size_t(width));
         }
+        if (view) CopyColoursOf32(shown, view->row(y) + std::size_t(left) * 4, std::size_t(width));
       }
-      copyRows(target, copy, y0, y1);
     }
   });
 }
@@ -271,23 +284,17 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
   return MosaicRows(bitmap, bitmap, nullptr, left, top, right, bottom, n);
 }
 
-bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n) {
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n,
+            Bitmap* view) {
   if (!IsFullColour(source) || n < 1) return false;
+  if (view && (view->format() != PixelFormat::Bgrx32 || view->width() != source.width() ||
+               view->height() != source.height()))
+    return false;
   Bitmap fresh;
   if (!fresh.allocate(source.width(), source.height(), source.format()) ||
-      !MosaicRows(source, fresh, nullptr, left, top, right, bottom, n))
+      !MosaicRows(source, fresh, view, left, top, right, bottom, n))
     return false;
   out = std::move(fresh);
-  return true;
-}
-
-bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n, Bitmap& copy) {
-  if (!IsFullColour(bitmap) || n < 1) return false;
-  Bitmap fresh;
-  if (!fresh.allocate(bitmap.width(), bitmap.height(), bitmap.format()) ||
-      !MosaicRows(bitmap, bitmap, &fresh, left, top, right, bottom, n))
-    return false;
-  copy = std::move(fresh);
   return true;
 }
 

@@ -38,11 +38,13 @@ bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy);
 // the right and bottom may be partial. Each block gets the truncated average
 // of its pixels. Full colour only; false for n < 1 or another format.
 bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n);
-// The same from `source` into `out`, which takes the source's format.
-bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n);
-// In place, and `copy` becomes a copy of the result, made in the same pass
-// while each block row is still in cache; `copy` is untouched on failure.
-bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n, Bitmap& copy);
+// The same from `source` into `out`, which takes the source's format. With
+// `view`, a 32-bit bitmap of the source's size showing it, the area is
+// redrawn there too in the same pass (each view pixel keeps its fourth
+// byte); false, nothing changed, for a view of another size or format.
+// `out` is untouched on failure.
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n,
+            Bitmap* view = nullptr);
 
 // The palette of the 1-bit reduction: black, white.
 const std::vector<Rgb>& MonoPalette();

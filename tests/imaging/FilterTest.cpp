@@ -198,11 +198,21 @@ INSTANTIATE_TEST_SUITE_P(
                    Grid({6, 10, 12}, {6, 10, 12})}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
-TEST(Mosaic, RefusesABlockSizeBelowOne) {
+TEST(Mosaic, RefusesABlockSizeBelowOneOrAViewThatDoesNotShowThePicture) {
   Bitmap b = Random(4, 4);
   const Bitmap before = b;
   EXPECT_FALSE(Mosaic(b, 0, 0, 4, 4, 0));
   EXPECT_EQ(b, before);
+  // A view of another size or format is refused before anything is written.
+  Bitmap out = Random(2, 2);
+  const Bitmap outBefore = out;
+  Bitmap smaller = Random(4, 3, PixelFormat::Bgrx32), narrow = Random(4, 4, PixelFormat::Bgr24);
+  for (Bitmap* view : {&smaller, &narrow}) {
+    const Bitmap viewBefore = *view;
+    EXPECT_FALSE(Mosaic(b, out, 0, 0, 4, 4, 2, view));
+    EXPECT_EQ(*view, viewBefore);
+    EXPECT_EQ(out, outBefore);
+  }
 }
 
 // ------------------------------------------------------------- reductions
@@ -708,15 +718,25 @@ TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
         Bitmap b = source;
         ASSERT_TRUE(Mosaic(b, c.left, c.top, c.right, c.bottom, c.n));
         ASSERT_EQ(b, expected) << where(b);
-        // Into a new picture, and in place with a copy made in the same
-        // pass: the rows outside the area come along too.
+        // Into a new picture (the pixels outside the area come along too),
+        // and with the view redrawn in the same pass: the view then shows
+        // the new picture, with its own fourth bytes kept.
         Bitmap out = Random(2, 2);
         ASSERT_TRUE(Mosaic(source, out, c.left, c.top, c.right, c.bottom, c.n));
         ASSERT_EQ(out, expected) << "into new, " << where(out);
-        Bitmap shown = source, copy = Random(2, 2);
-        ASSERT_TRUE(Mosaic(shown, c.left, c.top, c.right, c.bottom, c.n, copy));
-        ASSERT_EQ(shown, expected) << where(shown);
-        ASSERT_EQ(copy, expected) << "copy, " << where(copy);
+        Bitmap view;
+        ASSERT_TRUE(ConvertToBgrx32(source, view));
+        for (int y = 0; y < c.height; ++y)
+          for (int x = 0; x < c.width; ++x) view.row(y)[4 * x + 3] = std::uint8_t(x * 7 + y);
+        const Bitmap viewBefore = view;
+        out = Random(2, 2);
+        ASSERT_TRUE(Mosaic(source, out, c.left, c.top, c.right, c.bottom, c.n, &view));
+        ASSERT_EQ(out, expected) << "with a view, " << where(out);
+        Bitmap shown;
+        ASSERT_TRUE(ConvertToBgrx32(expected, shown));
+        shown = WithFourthBytes(shown, viewBefore);
+        ASSERT_EQ(view, shown) << "view, " << where(out) << ", view at "
+                               << FirstDifference(view, shown);
       }
     }
   });
