@@ -266,9 +266,6 @@ class TLumivoreForm : public QWidget {
   // The view shows the whole working image (not a background fill of
   // another size): it has the picture's colours.
   bool ViewFitsWorkingImage() const;
-  // For a 32-bit working image the view then holds the same pixels: an edit
-  // can work on the view in place and copy the result out in the same pass.
-  bool ViewIsWorkingImage() const;
   // An edit that found no memory for its new picture: the snapshot just
   // pushed becomes the working image again.
   void TakeBackUndoStep();

@@ -63,24 +63,20 @@ void TLumivoreForm::SepiaActionExecute(QAction*) {
 void TLumivoreForm::NegColActionExecute(QAction*) {
   if (FWorkImage.empty()) return;
   ShowProgress("ネガポジ反転中...");
-  if (ViewIsWorkingImage()) {
+  if (!IsIndexed(FWorkImage.format()) && ViewFitsWorkingImage()) {
+    // The view has the picture's colours: invert it in place and make the
+    // new picture from it in the same pass; the old one goes to the undo
+    // list without a copy of its own.
+    const PixelFormat format = FWorkImage.format();
     PushUndoMoving();
-    if (!InvertColoursAndCopy(FViewBitmap, FWorkImage)) return TakeBackUndoStep();
+    if (!InvertShownPicture(FViewBitmap, FWorkImage, format)) return TakeBackUndoStep();
     ShowViewAsIs();
     return;
   }
+  // Inverted palette colours are mapped into the palette.
   const Bitmap& before = PushUndoMoving();
-  // The view shows the working image's pixels, so inverting both gives what
-  // inverting the view and copying it back would.
   if (!InvertColours(before, FWorkImage)) FWorkImage = before;
-  if (IsIndexed(FWorkImage.format())) {
-    // The inverted colours were mapped into the palette: show what is kept.
-    ShowWorkingImage();
-    return;
-  }
-  InvertColours(FViewBitmap);
-  Image1->update();
-  UpdateStatus();
+  ShowWorkingImage();
 }
 
 void TLumivoreForm::MosicIActionExecute(QAction* sender) {
@@ -93,10 +89,12 @@ void TLumivoreForm::MosicIActionExecute(QAction* sender) {
   const Rect area =
       selection ? SelectionInPicture() : Rect{0, 0, FWorkImage.width(), FWorkImage.height()};
   if (!IsIndexed(FWorkImage.format()) && ViewFitsWorkingImage()) {
-    // The old picture goes to the undo list without a copy of its own; the
-    // new one is made from it, and the view's area redrawn, in one pass.
-    const Bitmap& before = PushUndoMoving();
-    if (!Mosaic(before, FWorkImage, area.left, area.top, area.right, area.bottom, n, &FViewBitmap))
+    // Pixelate the view, which has the picture's colours, and make the new
+    // picture from it in the same pass.
+    const PixelFormat format = FWorkImage.format();
+    PushUndoMoving();
+    if (!MosaicShownPicture(FViewBitmap, FWorkImage, format, area.left, area.top, area.right,
+                            area.bottom, n))
       return TakeBackUndoStep();
     ShowViewAsIs();
     return;

@@ -36,10 +36,6 @@ bool TLumivoreForm::ViewFitsWorkingImage() const {
   return FViewBitmap.width() == FWorkImage.width() && FViewBitmap.height() == FWorkImage.height();
 }
 
-bool TLumivoreForm::ViewIsWorkingImage() const {
-  return FWorkImage.format() == PixelFormat::Bgrx32 && ViewFitsWorkingImage();
-}
-
 void TLumivoreForm::TakeBackUndoStep() {
   FWorkImage = FUndoList.takeFirst();
   ShowWorkingImage();

@@ -40,29 +40,40 @@ class PaletteMapper {
 
 // Runs `rowOp(source row, destination row)` over every row, bands of rows on
 // all cores, in place when `out` is the source and `format` its format, else
-// into a fresh bitmap of `format` that replaces `out` at the end. With
-// `copy`, each finished row also goes into a fresh bitmap of the same format
-// that replaces `*copy`, while the row is still in cache.
+// into a fresh bitmap of `format` that replaces `out` at the end.
 template <typename RowOp>
-bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp,
-             Bitmap* copy = nullptr) {
+bool MapRows(const Bitmap& source, Bitmap& out, PixelFormat format, RowOp rowOp) {
   const bool inPlace = &source == &out && source.format() == format;
-  Bitmap fresh, copied;
+  Bitmap fresh;
   if (!inPlace && !fresh.allocate(source.width(), source.height(), format)) return false;
-  if (copy && !copied.allocate(source.width(), source.height(), format)) return false;
   Bitmap& target = inPlace ? out : fresh;
   const bool ok = ForRowBands(source.height(), std::size_t(source.width()) * source.height(),
                               [&](int begin, int end) {
                                 RowOp op = rowOp;  // a private copy: no byte store aliases it
-                                for (int y = begin; y < end; ++y) {
-                                  op(source.row(y), target.row(y));
-                                  if (copy) std::memcpy(copied.row(y), target.row(y), target.stride());
-                                }
+                                for (int y = begin; y < end; ++y) op(source.row(y), target.row(y));
                               });
   if (!ok) return false;
   if (!inPlace) out = std::move(fresh);
-  if (copy) *copy = std::move(copied);
   return true;
+}
+
+// Rows [begin, end) of the 32-bit `view` into `copy`, a bitmap of its size
+// that is 32-bit (the rows as they are) or 24-bit (the fourth bytes dropped).
+void CopyShownRows(const Bitmap& view, Bitmap& copy, int begin, int end) {
+  if (end <= begin) return;
+  if (copy.format() == PixelFormat::Bgrx32) {
+    std::memcpy(copy.row(begin), view.row(begin), view.stride() * std::size_t(end - begin));
+    return;
+  }
+  for (int y = begin; y < end; ++y) Bgrx32ToBgr24Row(view.row(y), copy.row(y), view.width());
+}
+
+// A new full-colour picture of `format` for the 32-bit `view`: false for
+// another view or format, or when memory runs out.
+bool AllocateForView(const Bitmap& view, PixelFormat format, Bitmap& fresh) {
+  return view.format() == PixelFormat::Bgrx32 &&
+         (format == PixelFormat::Bgr24 || format == PixelFormat::Bgrx32) &&
+         fresh.allocate(view.width(), view.height(), format);
 }
 
 // Makes `out`, a new bitmap of `format` (with `palette`), from the rows of
@@ -91,28 +102,32 @@ bool MapShownRows(Bitmap& view, Bitmap& out, PixelFormat format, const std::vect
   return true;
 }
 
-// The negative of full-colour rows; see MapRows for `copy`.
-bool InvertFullColour(const Bitmap& source, Bitmap& out, Bitmap* copy) {
+// The 32-bit pixels of a row inverted in place, their fourth bytes kept.
+void InvertRow32(std::uint8_t* row, std::size_t pixels) {
+  for (std::size_t i = 0; i < 4 * pixels; i += 4) {
+    std::uint32_t v;
+    std::memcpy(&v, row + i, 4);
+    v ^= 0x00FFFFFFu;
+    std::memcpy(row + i, &v, 4);
+  }
+}
+
+// The negative of full-colour rows.
+bool InvertFullColour(const Bitmap& source, Bitmap& out) {
   const std::size_t rowBytes = std::size_t(source.width()) * BytesPerPixel(source);
   if (source.format() == PixelFormat::Bgrx32) {
     return MapRows(
         source, out, source.format(),
         [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
-          for (std::size_t i = 0; i < rowBytes; i += 4) {
-            std::uint32_t v;
-            std::memcpy(&v, s + i, 4);
-            v ^= 0x00FFFFFFu;  // the fourth byte stays
-            std::memcpy(d + i, &v, 4);
-          }
-        },
-        copy);
+          if (d != s) std::memcpy(d, s, rowBytes);
+          InvertRow32(d, rowBytes / 4);
+        });
   }
   return MapRows(
       source, out, source.format(),
       [rowBytes](const std::uint8_t* s, std::uint8_t* d) {
         for (std::size_t i = 0; i < rowBytes; ++i) d[i] = static_cast<std::uint8_t>(~s[i]);
-      },
-      copy);
+      });
 }
 
 // The tone offsets, worked out once in floating point and truncated toward
@@ -167,37 +182,46 @@ bool InvertColours(const Bitmap& source, Bitmap& out) {
     out = std::move(result);
     return true;
   }
-  return IsFullColour(source) && InvertFullColour(source, out, nullptr);
+  return IsFullColour(source) && InvertFullColour(source, out);
 }
 
-bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy) {
-  return IsFullColour(bitmap) && InvertFullColour(bitmap, bitmap, &copy);
+bool InvertShownPicture(Bitmap& view, Bitmap& out, PixelFormat format) {
+  Bitmap fresh;
+  if (!AllocateForView(view, format, fresh)) return false;
+  const int width = view.width();
+  ForRowBands(view.height(), std::size_t(width) * view.height(), [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      InvertRow32(view.row(y), std::size_t(width));
+      CopyShownRows(view, fresh, y, y + 1);
+    }
+  });
+  out = std::move(fresh);
+  return true;
 }
 
 namespace {
 
 // The mosaic of `source` written to `target` (the source itself, or a
-// bitmap of its size and format); with `view` (32-bit, the same size), each
-// finished block row is also drawn into the view's area while it is still in
-// cache, every view pixel keeping its fourth byte. Pixels outside the area
-// are copied as they are where the target is not the source; the view's stay.
-bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, int top, int right,
+// bitmap of its size and format); with `copy` (the source's size; 32-bit,
+// or 24-bit for a 32-bit source), each finished block row also goes there
+// while it is still in cache, and so do the rows outside the area. Where the
+// target is not the source, the pixels outside the area are copied to it.
+bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* copy, int left, int top, int right,
                 int bottom, int n) {
   const std::size_t stride = source.stride();
   const bool fresh = &target != &source;
-  const auto copyRows = [&](int begin, int end) {
+  const auto outside = [&](int begin, int end) {
     if (fresh && end > begin)
       std::memcpy(target.row(begin), source.row(begin), stride * std::size_t(end - begin));
+    if (copy) CopyShownRows(source, *copy, begin, end);
   };
   left = std::max(left, 0), top = std::max(top, 0);
   right = std::min(right, source.width()), bottom = std::min(bottom, source.height());
   if (left >= right || top >= bottom) top = bottom = 0;  // nothing to pixelate, only rows to copy
   const int below = source.height() - bottom;
-  if (fresh) {
-    ForRowBands(top, std::size_t(source.width()) * top, copyRows);
-    ForRowBands(below, std::size_t(source.width()) * below,
-                [&](int begin, int end) { copyRows(bottom + begin, bottom + end); });
-  }
+  ForRowBands(top, std::size_t(source.width()) * top, outside);
+  ForRowBands(below, std::size_t(source.width()) * below,
+              [&](int begin, int end) { outside(bottom + begin, bottom + end); });
   if (top >= bottom) return true;
   const int step = BytesPerPixel(source);
   const int width = right - left;
@@ -212,12 +236,9 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, in
     std::vector<std::uint16_t> columns(rowBytes);
     // Per block column: blue, green and red sums over the block's cells.
     std::vector<std::uint64_t> sums(3 * std::size_t(blocks));
-    // One row of the area in its block colours, in the source's format and
-    // (for a 24-bit source drawn into a view) in 32-bit pixels; each pixel
-    // is written as a whole word, hence the byte to spare.
+    // One row of the area in its block colours (and a byte to spare: each
+    // pixel is written as a whole word).
     std::vector<std::uint8_t> pattern(rowBytes + 1);
-    std::vector<std::uint8_t> pattern32(view && step == 3 ? 4 * std::size_t(width) : 0);
-    const std::uint8_t* shown = step == 4 ? pattern.data() : pattern32.data();
     for (int i = first; i < last; ++i) {
       // Block ends are worked out as start + min(n, rest), never start + n,
       // which could overflow for a huge n.
@@ -240,7 +261,6 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, in
       }
       const std::uint64_t rows = std::uint64_t(y1 - y0);
       std::uint8_t* p = pattern.data();
-      std::uint8_t* p32 = pattern32.data();
       const std::uint64_t* s = sums.data();
       for (int x0 = 0, x1; x0 < width; x0 = x1, s += 3) {
         x1 = x0 + std::min(n, width - x0);
@@ -252,8 +272,6 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, in
                                         static_cast<std::uint8_t>(double(s[1]) / cells),
                                         static_cast<std::uint8_t>(double(s[2]) / cells), 0};
         for (int x = x0; x < x1; ++x, p += step) std::memcpy(p, colour, 4);
-        if (p32)
-          for (int x = x0; x < x1; ++x, p32 += 4) std::memcpy(p32, colour, 4);
       }
       // Every row of the block row takes the pattern; 32-bit pixels keep
       // their fourth byte. A 24-bit row of a new picture needs only the
@@ -271,8 +289,8 @@ bool MosaicRows(const Bitmap& source, Bitmap& target, Bitmap* view, int left, in
           if (fresh) std::memcpy(d, source.row(y), stride);
           CopyColoursOf32(pattern.data(), d + std::size_t(left) * 4, std::size_t(width));
         }
-        if (view) CopyColoursOf32(shown, view->row(y) + std::size_t(left) * 4, std::size_t(width));
       }
+      if (copy) CopyShownRows(target, *copy, y0, y1);
     }
   });
 }
@@ -284,15 +302,21 @@ bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n) {
   return MosaicRows(bitmap, bitmap, nullptr, left, top, right, bottom, n);
 }
 
-bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n,
-            Bitmap* view) {
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n) {
   if (!IsFullColour(source) || n < 1) return false;
-  if (view && (view->format() != PixelFormat::Bgrx32 || view->width() != source.width() ||
-               view->height() != source.height()))
-    return false;
   Bitmap fresh;
   if (!fresh.allocate(source.width(), source.height(), source.format()) ||
-      !MosaicRows(source, fresh, view, left, top, right, bottom, n))
+      !MosaicRows(source, fresh, nullptr, left, top, right, bottom, n))
+    return false;
+  out = std::move(fresh);
+  return true;
+}
+
+bool MosaicShownPicture(Bitmap& view, Bitmap& out, PixelFormat format, int left, int top,
+                        int right, int bottom, int n) {
+  Bitmap fresh;
+  if (n < 1 || !AllocateForView(view, format, fresh) ||
+      !MosaicRows(view, view, &fresh, left, top, right, bottom, n))
     return false;
   out = std::move(fresh);
   return true;

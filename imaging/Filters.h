@@ -28,23 +28,26 @@ bool SepiaShownPicture(Bitmap& view, Bitmap& out);
 bool InvertColours(Bitmap& bitmap);
 // The same from `source` into `out`, which takes the source's format.
 bool InvertColours(const Bitmap& source, Bitmap& out);
-// In place on a full-colour picture, and `copy` becomes a copy of the result,
-// made in the same pass while each row is still in cache. False, nothing
-// changed, for a palette picture or when memory runs out.
-bool InvertColoursAndCopy(Bitmap& bitmap, Bitmap& copy);
+// The negative of the 32-bit picture the screen shows, in place, with `out`
+// made from each inverted row in the same pass as a new picture of `format`
+// (24-bit, or 32-bit with the view's fourth bytes). False, nothing changed,
+// for another view or format or when memory runs out.
+bool InvertShownPicture(Bitmap& view, Bitmap& out, PixelFormat format);
 
 // Pixelates the area [left, right) x [top, bottom) (clipped to the picture)
 // in blocks of n x n pixels starting at the area's top-left corner; blocks at
 // the right and bottom may be partial. Each block gets the truncated average
 // of its pixels. Full colour only; false for n < 1 or another format.
 bool Mosaic(Bitmap& bitmap, int left, int top, int right, int bottom, int n);
-// The same from `source` into `out`, which takes the source's format. With
-// `view`, a 32-bit bitmap of the source's size showing it, the area is
-// redrawn there too in the same pass (each view pixel keeps its fourth
-// byte); false, nothing changed, for a view of another size or format.
-// `out` is untouched on failure.
-bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n,
-            Bitmap* view = nullptr);
+// The same from `source` into `out`, which takes the source's format.
+bool Mosaic(const Bitmap& source, Bitmap& out, int left, int top, int right, int bottom, int n);
+// The mosaic of the 32-bit picture the screen shows, in place, with `out`
+// made from it in the same pass as a new picture of `format` (24-bit, or
+// 32-bit with the view's fourth bytes). False, `out` untouched, for another
+// view or format, for n < 1, or when memory runs out (the view may then be
+// part-way through and is to be drawn again).
+bool MosaicShownPicture(Bitmap& view, Bitmap& out, PixelFormat format, int left, int top,
+                        int right, int bottom, int n);
 
 // The palette of the 1-bit reduction: black, white.
 const std::vector<Rgb>& MonoPalette();

@@ -259,6 +259,11 @@ void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) 
                [](const std::uint8_t* s, std::uint8_t* d) { StorePixels(LoadPixels(s, 3), 4, d); });
 }
 
+void Bgrx32ToBgr24Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  ForEachGroup(in, 4, out, 3, n,
+               [](const std::uint8_t* s, std::uint8_t* d) { StorePixels(LoadPixels(s, 4), 3, d); });
+}
+
 void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {
   const D8 d8;
   const D16 d16;
@@ -303,6 +308,7 @@ HWY_EXPORT(SepiaRow);
 HWY_EXPORT(MonoRow);
 HWY_EXPORT(Nearest16Row);
 HWY_EXPORT(Bgr24ToBgrx32Row);
+HWY_EXPORT(Bgrx32ToBgr24Row);
 HWY_EXPORT(AddBytesTo);
 HWY_EXPORT(CopyColoursOf32);
 
@@ -318,6 +324,9 @@ void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size
 }
 void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
   HWY_DYNAMIC_DISPATCH(Bgr24ToBgrx32Row)(in, out, n);
+}
+void Bgrx32ToBgr24Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  HWY_DYNAMIC_DISPATCH(Bgrx32ToBgr24Row)(in, out, n);
 }
 void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes) {
   HWY_DYNAMIC_DISPATCH(AddBytesTo)(in, sums, bytes);

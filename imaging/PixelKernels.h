@@ -31,6 +31,9 @@ void Nearest16Row(const std::uint8_t* in, int step, std::uint8_t* out, std::size
 // 24-bit pixels to 32-bit ones with a zero fourth byte.
 void Bgr24ToBgrx32Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
 
+// 32-bit pixels to 24-bit ones, the fourth byte dropped.
+void Bgrx32ToBgr24Row(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
+
 // sums[i] += in[i] for `bytes` bytes.
 void AddBytesTo(const std::uint8_t* in, std::uint16_t* sums, std::size_t bytes);
 

@@ -42,6 +42,13 @@ std::set<Rgb> Colours(const Bitmap& b) {
   return out;
 }
 
+// `picture` with the fourth byte of each pixel taken from `from` (32-bit).
+Bitmap WithFourthBytes(Bitmap picture, const Bitmap& from) {
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.row(y)[4 * x + 3] = from.row(y)[4 * x + 3];
+  return picture;
+}
+
 // ------------------------------------------------------------------ sepia
 
 struct SepiaCase {
@@ -102,20 +109,7 @@ TEST(Negative, InvertsEveryChannelAndTwiceGivesThePictureBack) {
     ASSERT_TRUE(InvertColours(original, inverted));
     ASSERT_TRUE(InvertColours(expected));
     EXPECT_EQ(inverted, expected);
-    // In place with a copy made in the same pass.
-    Bitmap shown = original, copy = Random(2, 2);
-    ASSERT_TRUE(InvertColoursAndCopy(shown, copy));
-    EXPECT_EQ(shown, expected);
-    EXPECT_EQ(copy, expected);
   }
-  // A palette picture has no in-place copy form: nothing changes.
-  Bitmap palette = Random(6, 2);
-  ASSERT_TRUE(palette.convertToIndexed(PixelFormat::Indexed4, StandardPalette16()));
-  const Bitmap before = palette;
-  Bitmap copy;
-  EXPECT_FALSE(InvertColoursAndCopy(palette, copy));
-  EXPECT_EQ(palette, before);
-  EXPECT_TRUE(copy.empty());
 }
 
 TEST(Negative, PalettePictureKeepsItsPaletteWithInvertedColours) {
@@ -198,21 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
                    Grid({6, 10, 12}, {6, 10, 12})}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
-TEST(Mosaic, RefusesABlockSizeBelowOneOrAViewThatDoesNotShowThePicture) {
+TEST(Mosaic, RefusesABlockSizeBelowOne) {
   Bitmap b = Random(4, 4);
   const Bitmap before = b;
   EXPECT_FALSE(Mosaic(b, 0, 0, 4, 4, 0));
   EXPECT_EQ(b, before);
-  // A view of another size or format is refused before anything is written.
-  Bitmap out = Random(2, 2);
-  const Bitmap outBefore = out;
-  Bitmap smaller = Random(4, 3, PixelFormat::Bgrx32), narrow = Random(4, 4, PixelFormat::Bgr24);
-  for (Bitmap* view : {&smaller, &narrow}) {
-    const Bitmap viewBefore = *view;
-    EXPECT_FALSE(Mosaic(b, out, 0, 0, 4, 4, 2, view));
-    EXPECT_EQ(*view, viewBefore);
-    EXPECT_EQ(out, outBefore);
-  }
 }
 
 // ------------------------------------------------------------- reductions
@@ -275,52 +259,75 @@ TEST(Reduce, OddWidthsPackTheLastPixels) {
   }
 }
 
-// The picture on screen toned or reduced with its rows redrawn in the same
-// pass gives what the filter followed by a fresh view of the result gives.
-// Widths end part-way through a byte of indices; the large picture goes in
-// bands; the fourth bytes of the view are junk that must not show.
-TEST(ShownPicture, IsFilteredAndRedrawnInOnePass) {
+// An edit of the picture on screen that makes the new picture in the same
+// pass gives what the filter on the picture followed by a fresh view of the
+// result gives. Toning and the reductions draw the view again from the new
+// rows; the negative and the mosaic change it in place and keep its fourth
+// bytes, which in the view of a 24-bit picture are junk here that must not
+// show in the new picture. Widths end part-way through a byte of indices;
+// the large picture goes in bands.
+TEST(ShownPicture, IsEditedAndMadeIntoTheNewPictureInOnePass) {
   using Filter = std::function<bool(const Bitmap&, Bitmap&)>;
-  using Shown = std::function<bool(Bitmap&, Bitmap&)>;
+  using Shown = std::function<bool(Bitmap&, Bitmap&, PixelFormat)>;
   const struct {
     const char* name;
     Filter filter;
     Shown shown;
+    bool inPlace;
   } cases[] = {
       {"sepia", [](const Bitmap& s, Bitmap& o) { return SepiaTone(s, o); },
-       [](Bitmap& v, Bitmap& o) { return SepiaShownPicture(v, o); }},
+       [](Bitmap& v, Bitmap& o, PixelFormat) { return SepiaShownPicture(v, o); }, false},
+      {"negative", [](const Bitmap& s, Bitmap& o) { return InvertColours(s, o); },
+       [](Bitmap& v, Bitmap& o, PixelFormat f) { return InvertShownPicture(v, o, f); }, true},
+      {"mosaic 4", [](const Bitmap& s, Bitmap& o) { return Mosaic(s, o, 0, 1, 600, 400, 4); },
+       [](Bitmap& v, Bitmap& o, PixelFormat f) {
+         return MosaicShownPicture(v, o, f, 0, 1, 600, 400, 4);
+       },
+       true},
       {"2 colours", [](const Bitmap& s, Bitmap& o) { return ReduceToMono(s, o); },
-       [](Bitmap& v, Bitmap& o) { return ReduceShownPicture(v, o, 2); }},
+       [](Bitmap& v, Bitmap& o, PixelFormat) { return ReduceShownPicture(v, o, 2); }, false},
       {"16 colours", [](const Bitmap& s, Bitmap& o) { return ReduceTo16Colours(s, o); },
-       [](Bitmap& v, Bitmap& o) { return ReduceShownPicture(v, o, 16); }},
+       [](Bitmap& v, Bitmap& o, PixelFormat) { return ReduceShownPicture(v, o, 16); }, false},
   };
   for (const auto& [width, height] :
        {std::pair{1, 3}, std::pair{7, 3}, std::pair{33, 3}, std::pair{65, 2}, std::pair{701, 403}}) {
-    Bitmap source = Random(width, height, PixelFormat::Bgrx32, 40 + width);
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) source.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 3 + y);
-    for (const auto& c : cases) {
-      Bitmap filtered, redrawn;
-      ASSERT_TRUE(c.filter(source, filtered));
-      ASSERT_TRUE(ConvertToBgrx32(filtered, redrawn));
-      Bitmap view = source, out = Random(3, 3);
-      ASSERT_TRUE(c.shown(view, out));
-      EXPECT_EQ(out, filtered) << c.name << ", " << width << " wide";
-      EXPECT_EQ(view, redrawn) << c.name << ", " << width << " wide";
+    for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Bgrx32}) {
+      const Bitmap picture = Random(width, height, format, 40 + width);
+      Bitmap shown;
+      ASSERT_TRUE(ConvertToBgrx32(picture, shown));
+      if (format == PixelFormat::Bgr24)
+        for (int y = 0; y < height; ++y)
+          for (int x = 0; x < width; ++x) shown.row(y)[4 * x + 3] = std::uint8_t(x * 3 + y);
+      for (const auto& c : cases) {
+        const std::string where = std::string(c.name) + ", " + std::to_string(width) + " wide, " +
+                                  std::to_string(BitsPerPixel(format)) + "-bit";
+        Bitmap filtered, redrawn;
+        ASSERT_TRUE(c.filter(picture, filtered)) << where;
+        ASSERT_TRUE(ConvertToBgrx32(filtered, redrawn));
+        if (c.inPlace) redrawn = WithFourthBytes(redrawn, shown);
+        Bitmap view = shown, out = Random(3, 3);
+        ASSERT_TRUE(c.shown(view, out, format)) << where;
+        EXPECT_EQ(out, filtered) << where;
+        EXPECT_EQ(view, redrawn) << where;
+      }
     }
   }
-  // Only a 32-bit view, and only the two reductions; nothing changes otherwise.
-  for (const auto& [format, colours] : {std::pair{PixelFormat::Bgr24, 2},
-                                        std::pair{PixelFormat::Bgr24, 0},
-                                        std::pair{PixelFormat::Bgrx32, 256},
-                                        std::pair{PixelFormat::Bgrx32, -2}}) {
-    Bitmap view = Random(9, 4, format), out = Random(3, 3);
-    const Bitmap viewBefore = view, outBefore = out;
-    EXPECT_FALSE(colours ? ReduceShownPicture(view, out, colours) : SepiaShownPicture(view, out))
-        << colours;
-    EXPECT_EQ(view, viewBefore);
-    EXPECT_EQ(out, outBefore);
-  }
+  // Refused, nothing changed: a view that is not 32-bit, a new picture that
+  // is not full colour, a reduction to other than 2 or 16 colours.
+  Bitmap view24 = Random(9, 4), view32 = Random(9, 4, PixelFormat::Bgrx32), out = Random(3, 3);
+  const Bitmap before24 = view24, before32 = view32, outBefore = out;
+  EXPECT_FALSE(SepiaShownPicture(view24, out));
+  EXPECT_FALSE(InvertShownPicture(view24, out, PixelFormat::Bgr24));
+  EXPECT_FALSE(InvertShownPicture(view32, out, PixelFormat::Indexed8));
+  EXPECT_FALSE(MosaicShownPicture(view24, out, PixelFormat::Bgr24, 0, 0, 9, 4, 2));
+  EXPECT_FALSE(MosaicShownPicture(view32, out, PixelFormat::Indexed4, 0, 0, 9, 4, 2));
+  EXPECT_FALSE(MosaicShownPicture(view32, out, PixelFormat::Bgr24, 0, 0, 9, 4, 0));
+  EXPECT_FALSE(ReduceShownPicture(view24, out, 2));
+  EXPECT_FALSE(ReduceShownPicture(view32, out, 256));
+  EXPECT_FALSE(ReduceShownPicture(view32, out, -2));
+  EXPECT_EQ(view24, before24);
+  EXPECT_EQ(view32, before32);
+  EXPECT_EQ(out, outBefore);
 }
 
 // ------------------------------------------------- large pictures in bands
@@ -354,10 +361,11 @@ TEST(Bands, LargePicturesMatchTheirStripsWorkedAlone) {
        },
        1},
       {"negative", [](Bitmap& b) { return InvertColours(b); }, 1},
-      {"negative with a copy",
+      {"negative of the view, with a copy",
        [](Bitmap& b) {
-         Bitmap copy;
-         return InvertColoursAndCopy(b, copy) && copy == b;
+         Bitmap view, copy;
+         return ConvertToBgrx32(b, view) && InvertShownPicture(view, copy, b.format()) &&
+                (b = std::move(copy), true);
        },
        1},
       {"mosaic 8", [](Bitmap& b) { return Mosaic(b, 0, 0, b.width(), b.height(), 8); }, 8},
@@ -576,13 +584,6 @@ Expectations ExpectedFor(const Bitmap& source) {
   return e;
 }
 
-// `picture` with the fourth byte of each pixel taken from `from` (32-bit).
-Bitmap WithFourthBytes(Bitmap picture, const Bitmap& from) {
-  for (int y = 0; y < picture.height(); ++y)
-    for (int x = 0; x < picture.width(); ++x) picture.row(y)[4 * x + 3] = from.row(y)[4 * x + 3];
-  return picture;
-}
-
 // Where two same-sized pictures first differ, for the failure message.
 std::string FirstDifference(const Bitmap& a, const Bitmap& b) {
   if (a.width() != b.width() || a.height() != b.height() || a.format() != b.format())
@@ -718,23 +719,17 @@ TEST(VectorKernels, MosaicMatchesBlockAveragesOverRandomAreas) {
         Bitmap b = source;
         ASSERT_TRUE(Mosaic(b, c.left, c.top, c.right, c.bottom, c.n));
         ASSERT_EQ(b, expected) << where(b);
-        // Into a new picture (the pixels outside the area come along too),
-        // and with the view redrawn in the same pass: the view then shows
-        // the new picture, with its own fourth bytes kept.
+        // Into a new picture: the pixels outside the area come along too.
         Bitmap out = Random(2, 2);
         ASSERT_TRUE(Mosaic(source, out, c.left, c.top, c.right, c.bottom, c.n));
         ASSERT_EQ(out, expected) << "into new, " << where(out);
-        Bitmap view;
+        // On the view, with the new picture made from it in the same pass.
+        Bitmap view, shown;
         ASSERT_TRUE(ConvertToBgrx32(source, view));
-        for (int y = 0; y < c.height; ++y)
-          for (int x = 0; x < c.width; ++x) view.row(y)[4 * x + 3] = std::uint8_t(x * 7 + y);
-        const Bitmap viewBefore = view;
-        out = Random(2, 2);
-        ASSERT_TRUE(Mosaic(source, out, c.left, c.top, c.right, c.bottom, c.n, &view));
-        ASSERT_EQ(out, expected) << "with a view, " << where(out);
-        Bitmap shown;
         ASSERT_TRUE(ConvertToBgrx32(expected, shown));
-        shown = WithFourthBytes(shown, viewBefore);
+        out = Random(2, 2);
+        ASSERT_TRUE(MosaicShownPicture(view, out, format, c.left, c.top, c.right, c.bottom, c.n));
+        ASSERT_EQ(out, expected) << "from the view, " << where(out);
         ASSERT_EQ(view, shown) << "view, " << where(out) << ", view at "
                                << FirstDifference(view, shown);
       }
