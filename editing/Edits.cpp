@@ -198,11 +198,18 @@ void TLumivoreForm::RotateActionExecute(QAction* sender) {
 
 void TLumivoreForm::ReverseActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
+  const unsigned code = sender->data().toInt() == 0 ? 4 : 5;
+  if (ViewFitsWorkingImage()) {
+    // The view has the picture's colours: mirror it in place and make the
+    // new picture from it in the same pass.
+    PushUndoMoving();
+    if (!MirrorShownPicture(FViewBitmap, FWorkImage, code)) return TakeBackUndoStep();
+    ShowViewAsIs();
+    return;
+  }
   const Bitmap& before = PushUndoMoving();
-  // The view is redrawn row by row as the mirrored picture is made.
-  if (!FlipRotate(before, FWorkImage, sender->data().toInt() == 0 ? 4 : 5, &FViewBitmap))
-    return TakeBackUndoStep();
-  ShowViewAsIs();
+  if (!FlipRotate(before, FWorkImage, code)) return TakeBackUndoStep();
+  ShowWorkingImage();
 }
 
 }  // namespace lumivore

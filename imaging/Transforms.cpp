@@ -455,7 +455,8 @@ bool TurnQuarter(const Bitmap& src, Bitmap& dst) {
 
 // Mirrors (code 4), turns upside down (5) or half round (2) into `result`;
 // with `shown`, each new row is drawn there too as a 32-bit row while it is
-// still in cache.
+// still in cache. `shown` may be the source itself for code 4, where each
+// row is read whole before it is drawn again.
 template <int Step>
 bool FlipRows(const Bitmap& bitmap, Bitmap& result, unsigned code, Bitmap* shown) {
   const int w = bitmap.width(), h = bitmap.height();
@@ -520,7 +521,7 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
   }
 }
 
-bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view) {
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code) {
   try {
     if (source.empty()) return false;
     // A 32-bit picture is read as it is; others are made 24-bit first.
@@ -537,7 +538,6 @@ bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view) 
         out = std::move(converted);
       else if (&out != &source)
         out = source;
-      if (view) ConvertToBgrx32(out, *view);
       return true;
     }
     const int w = from->width(), h = from->height();
@@ -546,13 +546,37 @@ bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view) 
     if (!result.allocate(turn ? h : w, turn ? w : h, PixelFormat::Bgr24)) return false;
     const auto turner = code == 1 ? (wide ? TurnQuarter<4, true> : TurnQuarter<3, true>)
                                   : (wide ? TurnQuarter<4, false> : TurnQuarter<3, false>);
-    // The view is drawn in the same pass only where rows are made whole.
-    Bitmap* shown = !turn && view && view->reshape(w, h, PixelFormat::Bgrx32) ? view : nullptr;
     const bool ok = turn ? turner(*from, result)
-                         : (wide ? FlipRows<4> : FlipRows<3>)(*from, result, code, shown);
+                         : (wide ? FlipRows<4> : FlipRows<3>)(*from, result, code, nullptr);
     if (!ok) return false;
     out = std::move(result);
-    if (view && !shown) ConvertToBgrx32(out, *view);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool MirrorShownPicture(Bitmap& view, Bitmap& out, unsigned code) {
+  try {
+    if (view.empty() || view.format() != PixelFormat::Bgrx32 || (code != 4 && code != 5))
+      return false;
+    const int w = view.width(), h = view.height();
+    Bitmap result;
+    if (!result.allocate(w, h, PixelFormat::Bgr24)) return false;
+    const bool ok =
+        code == 4 ? FlipRows<4>(view, result, 4, &view)
+                  // Rows trade places in pairs, both read before either is drawn again.
+                  : ForRowBands((h + 1) / 2, std::size_t(w) * h, [&](int begin, int end) {
+                      for (int y = begin; y < end; ++y) {
+                        const int z = h - 1 - y;
+                        Bgrx32ToBgr24Row(view.row(z), result.row(y), std::size_t(w));
+                        Bgrx32ToBgr24Row(view.row(y), result.row(z), std::size_t(w));
+                        Bgr24ToBgrx32Row(result.row(y), view.row(y), std::size_t(w));
+                        Bgr24ToBgrx32Row(result.row(z), view.row(z), std::size_t(w));
+                      }
+                    });
+    if (!ok) return false;
+    out = std::move(result);
     return true;
   } catch (...) {
     return false;

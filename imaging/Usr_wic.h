@@ -41,10 +41,14 @@ bool WicScaleImage(Bitmap& source, Bitmap& destination, double factor, int width
 // bitmap 24-bit.
 bool WicFlipRotate(Bitmap& bitmap, unsigned code);
 // The same from `source` into `out` (which may be the source itself); `out`
-// is untouched on failure. With `view` (not the source), the view then shows
-// the result as 32-bit pixels (as ConvertToBgrx32 makes them), drawn row by
-// row in the same pass where the rows allow it.
-bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code, Bitmap* view = nullptr);
+// is untouched on failure.
+bool FlipRotate(const Bitmap& source, Bitmap& out, unsigned code);
+// Mirrors the 32-bit picture the screen shows, in place, left-right (code 4)
+// or top-bottom (5), with `out` made from it in the same pass as a 24-bit
+// picture; the view ends as ConvertToBgrx32 of `out` draws it. False, `out`
+// untouched, for another view or code or when memory runs out (the view may
+// then be part-way through and is to be drawn again).
+bool MirrorShownPicture(Bitmap& view, Bitmap& out, unsigned code);
 
 // Any format in, 24-bit grey out (one luminance value per pixel).
 bool WicGrayScale(Bitmap& bitmap);
