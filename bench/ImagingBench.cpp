@@ -13,6 +13,7 @@
 // our PNG of each
 // corpus picture against the peers.
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -809,6 +810,21 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg.rfind("--pillow=", 0) == 0) {
       collector.pillow = lumivore::ReadPillow(arg.substr(9));
+    } else if (arg.rfind("--instruction-set=", 0) == 0) {
+      // The row kernels on one instruction set only (AVX2, SSE4, ...), as on
+      // a processor that has nothing better.
+      const std::string name = arg.substr(18);
+      std::int64_t chosen = 0;
+      for (const std::int64_t target : hwy::SupportedAndGeneratedTargets())
+        if (name == hwy::TargetName(target)) chosen = target;
+      if (!chosen) {
+        std::fprintf(stderr, "no instruction set %s here; there are:", name.c_str());
+        for (const std::int64_t target : hwy::SupportedAndGeneratedTargets())
+          std::fprintf(stderr, " %s", hwy::TargetName(target));
+        std::fprintf(stderr, "\n");
+        return 2;
+      }
+      hwy::SetSupportedTargetsForTest(chosen);
     } else {
       argv[kept++] = argv[i];
     }

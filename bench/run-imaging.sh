@@ -9,7 +9,9 @@
 # ("<case>.desktop4k"); view24 is the 24- to 32-bit conversion of the
 # on-screen view. Extra arguments go to the benchmark (for example
 # --benchmark_filter=png, or
-# --benchmark_filter='memcpy|view24|sepia|negative|mosaic|reduce|edit_').
+# --benchmark_filter='memcpy|view24|sepia|negative|mosaic|reduce|edit_'; and
+# --instruction-set=AVX2 runs the row kernels as a processor without AVX-512
+# would).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVORE_BUILD_TESTS=OFF \
