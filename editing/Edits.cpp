@@ -75,7 +75,7 @@ void TLumivoreForm::NegColActionExecute(QAction*) {
   }
   // Inverted palette colours are mapped into the palette.
   const Bitmap& before = PushUndoMoving();
-  if (!InvertColours(before, FWorkImage)) FWorkImage = before;
+  if (!InvertColours(before, FWorkImage)) return TakeBackUndoStep();
   ShowWorkingImage();
 }
 

@@ -217,8 +217,7 @@ void Bitmap::convertTo24() {
   for (int y = 0; y < height_; ++y) {
     std::uint8_t* d = out.row(y);
     if (format_ == PixelFormat::Bgrx32) {
-      const std::uint8_t* s = row(y);
-      for (int x = 0; x < width_; ++x, d += 3, s += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+      Bgrx32ToBgr24Row(row(y), d, std::size_t(width_));
     } else {
       for (int x = 0; x < width_; ++x, d += 3) {
         const Rgb c = pixel(x, y);
