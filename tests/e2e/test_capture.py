@@ -143,6 +143,15 @@ def test_shaped_window_comes_out_on_the_background_colour(managed_desktop, new_c
         if shown != red:
             kept.add(shown)
     assert len(kept) >= 2, "the eyes lost their pattern"
+    # Down the client area through the eye's centre, the eye is kept whole: as
+    # far above the centre as below it, so a shape that sits a title bar too
+    # high (its bottom turned background colour) shows.
+    column = [pixel(after, view_x + eye[0], view_y + y)
+              for y in range(frame_top, frame_top + 100)]
+    kept_rows = [frame_top + y for y, shown in enumerate(column) if shown != red]
+    assert kept_rows, "nothing of the eye is left in its column"
+    above, below = eye[1] - kept_rows[0], kept_rows[-1] - eye[1]
+    assert abs(above - below) <= 2, f"the eye reaches {above} above its centre and {below} below"
 
 
 def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_desktop,

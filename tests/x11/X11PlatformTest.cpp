@@ -312,7 +312,11 @@ class Managed30Desktop : public ManagedDesktop {
 TEST_F(Managed16Desktop, GrabScreen_16Bit_EqualsImageMagickPixelForPixel) {
   const WindowId term = startYellowXterm("XTermGrab16", "70x12+40+60");
   ASSERT_NE(term, 0u);
-  GrabEqualsImport(*x_, *x_->windowRect(term));
+  // An odd width, whose two-byte pixels leave each row short of the
+  // scanline pad: a row stride without the padding shears the picture.
+  Rect rect = *x_->windowRect(term);
+  if (rect.width() % 2 == 0) --rect.right;
+  GrabEqualsImport(*x_, rect);
 }
 
 TEST_F(Managed30Desktop, GrabScreen_30Bit_EqualsImageMagickPixelForPixel) {
@@ -439,6 +443,9 @@ TEST_P(ManagedDesktopOffScreen, GrabScreen_PartsOffTheScreen_AreBlack) {
 INSTANTIATE_TEST_SUITE_P(
     Rects, ManagedDesktopOffScreen,
     ::testing::Combine(::testing::Values(OffScreenCase{"OffLeftTop", {-50, -30, 150, 170}},
+                                         // Off one side only, at another x than y, so
+                                         // that a grab with the two swapped shows.
+                                         OffScreenCase{"OffLeft", {-40, 30, 110, 130}},
                                          OffScreenCase{"OffRightBottom", {1800, 1000, 2000, 1100}},
                                          OffScreenCase{"Outside", {2000, 10, 2100, 60}},
                                          OffScreenCase{"LargerThanScreen", {-5, -5, 1930, 1090}}),
@@ -467,6 +474,9 @@ TEST_F(ManagedDesktop, WindowShape_Xeyes_CornersOutsideDecorationsInside) {
   EXPECT_FALSE(inShape({own.right - 2, own.bottom - 2}));
   EXPECT_TRUE(inShape({own.left + 50, midY}));
   EXPECT_TRUE(inShape({own.right - 50, midY}));
+  // The bottom of an eye stays in: the shape sits where the client sits in
+  // its frame, not a title bar higher.
+  EXPECT_TRUE(inShape({own.left + 50, own.bottom - 10}));
   EXPECT_TRUE(inShape({midX, outer.top + 3}));
   EXPECT_FALSE(inShape({midX, own.top + 2}));  // between the eyes, at the top
 
