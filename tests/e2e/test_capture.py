@@ -21,25 +21,56 @@ def pixel(shot, x, y):
     return tuple(crop(shot, x, y, 1, 1))
 
 
+def settled_client(desktop, win):
+    """The client geometry of `win` once the window manager stopped moving it."""
+    seen = [desktop.client_geometry(win)]
+
+    def still():
+        time.sleep(0.2)
+        seen.append(desktop.client_geometry(win))
+        return seen[-1] == seen[-2]
+
+    wait_until(still, 5)
+    return seen[-1]
+
+
 def drag_wand_to(desktop, app_win, target, release=True):
-    """Presses on the capture tool (where Lumivore put the pointer), drags to
-    `target` in steps and (unless told not to) releases there."""
-    time.sleep(1.2)  # the frame correction after mapping moves the pointer once more
+    """Presses on the capture tool once Lumivore has put the pointer there and its
+    window stands still, drags to `target` in steps and (unless told not to)
+    releases there and waits until the capture has ended. Returns the client
+    geometry of Lumivore's window as it stood when the drag began."""
+    client = []
+
+    def on_the_tool():
+        # The frame correction after mapping moves the window and the pointer.
+        client[:] = settled_client(desktop, app_win)
+        cx, cy, cw, _ = client
+        return desktop.pointer() == (cx + cw - 21, cy + 21)
+
+    assert wait_until(on_the_tool, 10), "the pointer did not come to rest on the capture tool"
     desktop.x("xdotool", "mousedown", "1")
     x0, y0 = desktop.pointer()
     for step in range(1, 9):
         desktop.x("xdotool", "mousemove", str(x0 + (target[0] - x0) * step // 8),
                   str(y0 + (target[1] - y0) * step // 8))
         time.sleep(0.05)
-    time.sleep(0.4)  # a few timer ticks over the target
+    time.sleep(0.4)  # hover as a user does: the preview grabs the target meanwhile
     if release:
         desktop.x("xdotool", "mouseup", "1")
-        time.sleep(1.0)
+        assert wait_until(lambda: capture_ended(desktop, client), 10), "the capture did not end"
+    return tuple(client)
+
+
+def capture_ended(desktop, client):
+    """Whether the pointer is back beside the tool bar (103 + 16 right of the panel,
+    mid height) of the window at `client`, the last step of a capture."""
+    cx, cy = client[:2]
+    return desktop.pointer() == (cx + 119, cy + 21)
 
 
 def start_client(desktop, cmd, cls):
     win = conftest.start_client(desktop, cmd, cls)
-    time.sleep(0.5)
+    settled_client(desktop, win)  # placed by the window manager
     return win
 
 
@@ -70,11 +101,18 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(capture_
     left, top, width, height = desktop.outer_geometry(term)
     # The terminal's frame looks different with and without the focus, and the
     # focus may come back to it while Lumivore hides for the grab: the capture
-    # must equal the terminal as it looks in one of the two states.
-    expected = [crop(desktop.settled_screenshot(), left, top, width, height)]
+    # must equal the terminal as it looks in one of the two states. A new
+    # window is not always given the focus, so each state is brought about and
+    # waited for.
+    look = lambda: crop(desktop.settled_screenshot(), left, top, width, height)
+    desktop.x("xdotool", "windowactivate", "--sync", str(term))
+    assert wait_until(lambda: desktop.active_window() == term, 5)
+    focused = look()
     other = start_client(desktop, ["xlogo", "-geometry", "100x100-0-0"], "XLogo")
     assert wait_until(lambda: desktop.active_window() == other, 5)
-    expected.append(crop(desktop.settled_screenshot(), left, top, width, height))
+    unfocused = wait_until(lambda: (shown := look()) != focused and shown, 5)
+    assert unfocused, "the terminal's frame looks the same with and without the focus"
+    expected = [focused, unfocused]
     stop_group(desktop.procs.pop())
 
     # Lumivore opens over the right part of the terminal.
@@ -165,14 +203,14 @@ def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_
     found = wait_until(lambda: desktop.search("--name", "^Event Tester$"), 10)
     assert found, "xev did not show a window"
     xev = found[0]
-    time.sleep(0.5)  # placed by the window manager
+    settled_client(desktop, xev)  # placed by the window manager
     left, top, width, height = desktop.outer_geometry(xev)
 
     app = new_copy(desktop)
     app.write_ini("[General]\nWinLeft=100\nWinTop=500\n[Option]\nCaptureWait=3000\n")
     app.start()
     win = app.wait_window()
-    drag_wand_to(desktop, win, (left + width // 2, top + height // 2), release=False)
+    client = drag_wand_to(desktop, win, (left + width // 2, top + height // 2), release=False)
     aim = desktop.pointer()
     presses = lambda: log.read_text().count("ButtonPress") if log.exists() else 0
     desktop.x("xdotool", "keydown", "ctrl")
@@ -193,8 +231,7 @@ def test_ctrl_release_leaves_the_pointer_to_the_target_during_the_delay(managed_
         desktop.x("xdotool", "keyup", "ctrl")
     # Then the capture: the target's name in the class-name row is not
     # readable from outside, but the pointer goes back beside the tool bar.
-    cx, cy, _, _ = desktop.client_geometry(win)
-    assert wait_until(lambda: desktop.pointer() == (cx + 119, cy + 21), 5)
+    assert wait_until(lambda: capture_ended(desktop, client), 5)
 
 
 def hint_shows(desktop, point):
@@ -215,19 +252,6 @@ def hint_shows(desktop, point):
         if wait_until(shown, 4):
             return True
     return False
-
-
-def settled_client(desktop, win):
-    """The client geometry of `win` once the window manager stopped moving it."""
-    seen = [desktop.client_geometry(win)]
-
-    def still():
-        time.sleep(0.2)
-        seen.append(desktop.client_geometry(win))
-        return seen[-1] == seen[-2]
-
-    wait_until(still, 5)
-    return seen[-1]
 
 
 def test_capture_tool_hint_shows_again_after_a_capture(managed_desktop, new_copy):
