@@ -39,15 +39,18 @@ def drag_wand_to(desktop, app_win, target, release=True):
     window stands still, drags to `target` in steps and (unless told not to)
     releases there and waits until the capture has ended. Returns the client
     geometry of Lumivore's window as it stood when the drag began."""
-    client = []
+    client, pointer = [], []
 
     def on_the_tool():
-        # The frame correction after mapping moves the window and the pointer.
+        # The frame correction after mapping moves the window and the pointer;
+        # the wand's picture spans 36 x 36 pixels, 3 from the right and the top.
         client[:] = settled_client(desktop, app_win)
+        pointer[:] = desktop.pointer()
         cx, cy, cw, _ = client
-        return desktop.pointer() == (cx + cw - 21, cy + 21)
+        return cx + cw - 39 <= pointer[0] < cx + cw - 3 and cy + 3 <= pointer[1] < cy + 39
 
-    assert wait_until(on_the_tool, 10), "the pointer did not come to rest on the capture tool"
+    assert wait_until(on_the_tool, 10), \
+        f"the pointer at {pointer} did not come to rest on the capture tool of {client}"
     desktop.x("xdotool", "mousedown", "1")
     x0, y0 = desktop.pointer()
     for step in range(1, 9):
