@@ -95,6 +95,14 @@ class Platform {
   // r's size; parts outside the screen are black. False when nothing could be
   // read (out is then untouched).
   virtual bool grabScreen(const Rect& r, Bitmap& out) = 0;
+  // The pixels the user sees of window `w` inside `r`, as grabScreen gives
+  // them. Where the screen itself cannot be read but each window keeps its
+  // own contents (a rootless X server in a Wayland session), those are read,
+  // covered or not; elsewhere this is the screen inside `r`.
+  virtual bool grabWindow(WindowId w, const Rect& r, Bitmap& out) {
+    (void)w;
+    return grabScreen(r, out);
+  }
   // The colour of one screen pixel, as 0x00RRGGBB; nullopt off the screen.
   virtual std::optional<Rgb> screenPixel(Point p) = 0;
   // Makes sure every request sent so far (a hide, a warp) reached the server.
@@ -102,6 +110,8 @@ class Platform {
 
   // --- Pointer and keyboard ------------------------------------------------
   virtual Point cursorPos() = 0;
+  // Moves the pointer; a desktop that does not let programs move the pointer
+  // (a Wayland session) leaves it where it is.
   virtual void setCursorPos(Point p) = 0;
   // Keeps the pointer inside `r` until released with nullopt.
   virtual void clipCursor(const std::optional<Rect>& r) = 0;

@@ -47,7 +47,7 @@ void TLumivoreForm::GrabWindowImage(WindowId wnd) {
   ApplyScrollRange();
   const std::optional<std::vector<Rect>> shape = platform_.windowShape(wnd);
   Bitmap screen;
-  if (!platform_.grabScreen(r, screen)) {
+  if (!platform_.grabWindow(wnd, r, screen)) {
     // Nothing could be read: the view keeps the background colour.
     FViewBitmap.allocate(width, height, PixelFormat::Bgrx32);
     Fill(FViewBitmap, background);

@@ -30,6 +30,8 @@ test_packages=(
   x11-apps x11-xserver-utils wmctrl xclip
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
   xfwm4 fluxbox i3-wm dbus-daemon
+  # a Wayland session: weston's headless compositor with Xwayland
+  weston xwayland
   # the validators of the installed desktop entry, metainfo and man page
   desktop-file-utils appstream man-db groff-base
 )

@@ -7,19 +7,26 @@ namespace lumivore {
 
 std::optional<PixelLayout> PixelLayout::OfRoot(const xcb_setup_t* setup,
                                                const xcb_screen_t* screen) {
+  return OfVisual(setup, screen, screen->root_depth, screen->root_visual);
+}
+
+std::optional<PixelLayout> PixelLayout::OfVisual(const xcb_setup_t* setup,
+                                                 const xcb_screen_t* screen, std::uint8_t depth,
+                                                 xcb_visualid_t visualId) {
   int bpp = 0;
   int pad = 0;
   for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
-    if (f.data->depth == screen->root_depth) {
+    if (f.data->depth == depth) {
       bpp = f.data->bits_per_pixel;
       pad = f.data->scanline_pad;
     }
   }
   if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return std::nullopt;
   for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
+    if (d.data->depth != depth) continue;
     for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
       const xcb_visualtype_t* visual = v.data;
-      if (visual->visual_id != screen->root_visual) continue;
+      if (visual->visual_id != visualId) continue;
       if (visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR &&
           visual->_class != XCB_VISUAL_CLASS_DIRECT_COLOR) {
         return std::nullopt;
@@ -29,8 +36,11 @@ std::optional<PixelLayout> PixelLayout::OfRoot(const xcb_setup_t* setup,
         const std::uint32_t low = mask >> std::countr_zero(mask);
         if (!mask || (low & (low + 1)) != 0 || low > 0xFFFF) return std::nullopt;
       }
-      return PixelLayout(bpp, pad, setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST,
+      PixelLayout layout(bpp, pad, setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST,
                          visual->red_mask, visual->green_mask, visual->blue_mask);
+      const std::uint32_t bits = depth >= 32 ? ~0u : (1u << depth) - 1;
+      layout.alphaMask_ = bits & ~(visual->red_mask | visual->green_mask | visual->blue_mask);
+      return layout;
     }
   }
   return std::nullopt;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "app/x11/X11Shm.h"
@@ -33,6 +34,34 @@ std::string Latin1ToUtf8(const char* s, int len) {
     }
   }
   return out;
+}
+
+// Xwayland names itself through its own extension; the versions before it
+// have it only in the names of their RandR outputs (XWAYLAND0, ...).
+bool IsXwayland(xcb_connection_t* c, xcb_window_t root) {
+  static constexpr char kName[] = "XWAYLAND";
+  auto ext = Fetch<xcb_query_extension_reply_t>(
+      c, xcb_query_extension_reply, xcb_query_extension(c, sizeof kName - 1, kName));
+  if (ext && ext->present) return true;
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+  if (!randr || !randr->present) return false;
+  auto res = Fetch<xcb_randr_get_screen_resources_current_reply_t>(
+      c, xcb_randr_get_screen_resources_current_reply,
+      xcb_randr_get_screen_resources_current(c, root));
+  if (!res) return false;
+  const xcb_randr_output_t* outputs = xcb_randr_get_screen_resources_current_outputs(res.get());
+  const int n = xcb_randr_get_screen_resources_current_outputs_length(res.get());
+  for (int i = 0; i < n; ++i) {
+    auto info = Fetch<xcb_randr_get_output_info_reply_t>(
+        c, xcb_randr_get_output_info_reply,
+        xcb_randr_get_output_info(c, outputs[i], res->config_timestamp));
+    if (!info) continue;
+    const std::string_view name(
+        reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+        xcb_randr_get_output_info_name_length(info.get()));
+    if (name.starts_with(kName)) return true;
+  }
+  return false;
 }
 
 // Waits for a request that fails when its window vanished meanwhile, which
@@ -64,6 +93,7 @@ X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int scree
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
   ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
   layout_ = PixelLayout::OfRoot(xcb_get_setup(conn_), screen_);
+  xwayland_ = IsXwayland(conn_, root_);
   shm_ = std::make_unique<ShmImage>(conn_);
 }
 
@@ -209,6 +239,12 @@ WindowId X11Platform::windowFromPoint(Point p) {
 }
 
 std::optional<X11Platform::Placement> X11Platform::placement(xcb_window_t w) {
+  auto where = serverPlacement(w);
+  if (where && xwayland_) where->outer = shownOnXwayland(w, where->outer);
+  return where;
+}
+
+std::optional<X11Platform::Placement> X11Platform::serverPlacement(xcb_window_t w) {
   if (!w) return std::nullopt;
   const xcb_atom_t wmState = atom("WM_STATE");
   const auto geoCookie = xcb_get_geometry(conn_, w);
@@ -250,7 +286,7 @@ std::optional<X11Platform::Placement> X11Platform::placement(xcb_window_t w) {
         Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, cur));
     if (!up) return std::nullopt;
     if (up->parent == root_) {
-      auto frame = placement(cur);  // unmanaged itself: its geometry and border
+      auto frame = serverPlacement(cur);  // unmanaged itself: its geometry and border
       if (!frame) return std::nullopt;
       result.outer = frame->outer;
       result.framed = true;
@@ -500,6 +536,9 @@ Point X11Platform::cursorPos() {
 }
 
 void X11Platform::setCursorPos(Point p) {
+  // Xwayland cannot move the desktop's pointer, and the request takes down
+  // an Xwayland whose compositor has no seat, every X program with it.
+  if (xwayland_) return;
   xcb_warp_pointer(conn_, XCB_WINDOW_NONE, root_, 0, 0, 0, 0, static_cast<std::int16_t>(p.x),
                    static_cast<std::int16_t>(p.y));
   xcb_flush(conn_);

@@ -41,6 +41,7 @@ class X11Platform final : public Platform {
   int monitorCount() override;
   Rect primaryScreen() override;
   bool grabScreen(const Rect& r, Bitmap& out) override;
+  bool grabWindow(WindowId w, const Rect& r, Bitmap& out) override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override;
 
@@ -63,6 +64,11 @@ class X11Platform final : public Platform {
   void useSharedMemory(bool on);
   bool usesSharedMemory() const;
 
+  // Whether the server is Xwayland, the X server of a Wayland session: it
+  // cannot move the desktop's pointer, its root holds no pixels, and the
+  // desktop's own windows are not X windows at all.
+  bool isXwayland() const { return xwayland_; }
+
   xcb_connection_t* connection() const { return conn_; }
   xcb_window_t root() const { return root_; }
 
@@ -78,6 +84,23 @@ class X11Platform final : public Platform {
     bool framed = false;  // outer holds a window manager's decorations
   };
   std::optional<Placement> placement(xcb_window_t w);
+  // The same as the server's window tree gives it, before what Xwayland
+  // shows is taken into account.
+  std::optional<Placement> serverPlacement(xcb_window_t w);
+  // A top-level window as its pixels are read: where it lies on the root
+  // (inside its border), its depth and the layout of its pixels.
+  struct Drawable {
+    xcb_window_t id;
+    Rect area;
+    std::uint8_t depth;
+    PixelLayout layout;
+  };
+  std::optional<Drawable> topLevelDrawable(xcb_window_t w);
+  // The part of `outer` (the outer rectangle of `w`) that Xwayland holds
+  // pixels of: inside the top-level window, since decorations the compositor
+  // draws itself are no X windows, and inside the opaque part of a 32-bit
+  // frame drawn with a see-through shadow around it.
+  Rect shownOnXwayland(xcb_window_t w, const Rect& outer);
 
   xcb_atom_t atom(const char* name);
   // The window with WM_STATE at or below `w` (a frame's client), or 0.
@@ -92,13 +115,20 @@ class X11Platform final : public Platform {
   // COMPOUND_TEXT as UTF-8 (X11Text.cpp), nullopt when it cannot be decoded.
   std::optional<std::string> decodeCompoundText(const char* data, int length);
   void closeXlib();
-  // Copies the on-screen part `visible` of `r` into `out`; the rest is black.
-  bool copyRootImage(const Rect& r, const Rect& visible, Bitmap& out);
+  // Copies the part `visible` of `r` (root coordinates) into `out` from
+  // drawable `d`, whose top-left corner lies at `origin` on the root and whose
+  // pixels are stored as `layout` says; the rest of `r` is black. Shared
+  // memory is used when `shm` allows it.
+  bool copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth, const PixelLayout& layout,
+                 bool shm, const Rect& r, const Rect& visible, Bitmap& out);
+  // The ancestor of `w` just below the root (`w` itself at the top), or 0.
+  xcb_window_t topLevelOf(xcb_window_t w);
 
   xcb_connection_t* conn_;
   xcb_screen_t* screen_;
   xcb_window_t root_;
   int screenNumber_;
+  bool xwayland_ = false;
   xcb_ewmh_connection_t ewmh_{};
   bool ewmhReady_ = false;
   std::unordered_map<std::string, xcb_atom_t> atoms_;

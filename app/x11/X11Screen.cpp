@@ -22,24 +22,111 @@ bool X11Platform::grabScreen(const Rect& r, Bitmap& out) {
   // Always grab the root, not the target window: a covered window returns
   // garbage for its covered parts, and the root shows what the user sees.
   const Rect screen{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
-  return copyRootImage(r, IntersectRect(r, screen), out);
+  return copyImage(root_, {0, 0}, screen_->root_depth, *layout_, true, r,
+                   IntersectRect(r, screen), out);
 }
 
-bool X11Platform::copyRootImage(const Rect& r, const Rect& visible, Bitmap& out) {
+xcb_window_t X11Platform::topLevelOf(xcb_window_t w) {
+  for (int depth = 0; w && depth < 16; ++depth) {
+    auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, w));
+    if (!tree || !tree->parent) return 0;
+    if (tree->parent == root_) return w;
+    w = tree->parent;
+  }
+  return 0;
+}
+
+std::optional<X11Platform::Drawable> X11Platform::topLevelDrawable(xcb_window_t w) {
+  const xcb_window_t top = topLevelOf(w);
+  if (!top) return std::nullopt;
+  const auto geoCookie = xcb_get_geometry(conn_, top);
+  const auto attrCookie = xcb_get_window_attributes(conn_, top);
+  const auto posCookie = xcb_translate_coordinates(conn_, top, root_, 0, 0);
+  auto geo = Fetch<xcb_get_geometry_reply_t>(conn_, xcb_get_geometry_reply, geoCookie);
+  auto attr =
+      Fetch<xcb_get_window_attributes_reply_t>(conn_, xcb_get_window_attributes_reply, attrCookie);
+  auto pos =
+      Fetch<xcb_translate_coordinates_reply_t>(conn_, xcb_translate_coordinates_reply, posCookie);
+  if (!geo || !attr || !pos) return std::nullopt;
+  auto layout = PixelLayout::OfVisual(xcb_get_setup(conn_), screen_, geo->depth, attr->visual);
+  if (!layout) return std::nullopt;
+  return Drawable{top,
+                  {pos->dst_x, pos->dst_y, pos->dst_x + geo->width, pos->dst_y + geo->height},
+                  geo->depth,
+                  std::move(*layout)};
+}
+
+bool X11Platform::grabWindow(WindowId w, const Rect& r, Bitmap& out) {
+  if (!xwayland_) return grabScreen(r, out);
+  // A rootless Xwayland composes nothing into the root: every top-level
+  // window keeps its own contents, the frame the window manager draws
+  // around a client included. Read the top-level window that holds `w`.
+  if (r.isEmpty()) return false;
+  const auto top = topLevelDrawable(w);
+  if (!top) return false;
+  return copyImage(top->id, {top->area.left, top->area.top}, top->depth, top->layout, false, r,
+                   IntersectRect(r, top->area), out);
+}
+
+Rect X11Platform::shownOnXwayland(xcb_window_t w, const Rect& outer) {
+  const auto top = topLevelDrawable(w);
+  if (!top) return outer;
+  const Rect cut = IntersectRect(outer, top->area);
+  if (cut.isEmpty() || !top->layout.hasAlpha()) return cut;
+  // The frame's shadow fades out around its opaque rectangle: find that
+  // rectangle's edges on the middle row and the middle column.
+  auto read = [&](const Rect& line) {
+    return Fetch<xcb_get_image_reply_t>(
+        conn_, xcb_get_image_reply,
+        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, top->id,
+                      static_cast<std::int16_t>(line.left - top->area.left),
+                      static_cast<std::int16_t>(line.top - top->area.top),
+                      static_cast<std::uint16_t>(line.width()),
+                      static_cast<std::uint16_t>(line.height()), ~0u));
+  };
+  // First and last opaque pixel of a line of `n` pixels, `step` bytes apart.
+  auto opaqueSpan = [&](const xcb_get_image_reply_t* image, int n,
+                        std::size_t step) -> std::optional<std::pair<int, int>> {
+    if (!image || std::size_t(xcb_get_image_data_length(image)) < step * (n - 1) + top->layout.bytesPerPixel())
+      return std::nullopt;
+    const std::uint8_t* data = xcb_get_image_data(image);
+    int first = 0;
+    while (first < n && !top->layout.opaque(data + step * first)) ++first;
+    int last = n - 1;
+    while (last > first && !top->layout.opaque(data + step * last)) --last;
+    if (first == n) return std::nullopt;
+    return std::make_pair(first, last);
+  };
+  const int midX = (cut.left + cut.right) / 2;
+  const int midY = (cut.top + cut.bottom) / 2;
+  auto row = read({cut.left, midY, cut.right, midY + 1});
+  auto column = read({midX, cut.top, midX + 1, cut.bottom});
+  const auto across = opaqueSpan(row.get(), cut.width(), top->layout.bytesPerPixel());
+  const auto down = opaqueSpan(column.get(), cut.height(), top->layout.stride(1));
+  if (!across || !down) return cut;
+  return Rect{cut.left + across->first, cut.top + down->first, cut.left + across->second + 1,
+              cut.top + down->second + 1};
+}
+
+bool X11Platform::copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth,
+                            const PixelLayout& layout, bool shm, const Rect& r,
+                            const Rect& visible, Bitmap& out) {
   const std::uint8_t* src = nullptr;
-  const std::size_t srcStride = layout_->stride(visible.width());
+  const std::size_t srcStride = layout.stride(visible.width());
   XcbReply<xcb_get_image_reply_t> plain;
   if (!visible.isEmpty()) {
     const std::size_t bytes = srcStride * visible.height();
-    if (shm_ && shm_->usable()) src = shm_->grab(root_, screen_->root_depth, visible, bytes);
+    const Rect from{visible.left - origin.x, visible.top - origin.y, visible.right - origin.x,
+                    visible.bottom - origin.y};
+    if (shm && shm_ && shm_->usable()) src = shm_->grab(d, depth, from, bytes);
     if (!src) {
       plain = Fetch<xcb_get_image_reply_t>(
           conn_, xcb_get_image_reply,
-          xcb_get_image(
-              conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(visible.left),
-              static_cast<std::int16_t>(visible.top), static_cast<std::uint16_t>(visible.width()),
-              static_cast<std::uint16_t>(visible.height()), ~0u));
-      if (!plain || plain->depth != screen_->root_depth ||
+          xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, d, static_cast<std::int16_t>(from.left),
+                        static_cast<std::int16_t>(from.top),
+                        static_cast<std::uint16_t>(from.width()),
+                        static_cast<std::uint16_t>(from.height()), ~0u));
+      if (!plain || plain->depth != depth ||
           std::size_t(xcb_get_image_data_length(plain.get())) < bytes) {
         return false;
       }
@@ -57,13 +144,13 @@ bool X11Platform::copyRootImage(const Rect& r, const Rect& visible, Bitmap& out)
     std::memset(out.bits(), 0, out.byteSize());
   }
   if (visible.isEmpty()) return true;
-  if (layout_->isBgrx32() && visible == r && out.stride() == srcStride) {
+  if (layout.isBgrx32() && visible == r && out.stride() == srcStride) {
     std::memcpy(out.bits(), src, srcStride * visible.height());
     return true;
   }
   for (int y = 0; y < visible.height(); ++y) {
-    layout_->convertRow(src + y * srcStride, visible.width(),
-                        out.row(y + visible.top - r.top) + 4 * std::size_t(visible.left - r.left));
+    layout.convertRow(src + y * srcStride, visible.width(),
+                      out.row(y + visible.top - r.top) + 4 * std::size_t(visible.left - r.left));
   }
   return true;
 }
@@ -71,6 +158,17 @@ bool X11Platform::copyRootImage(const Rect& r, const Rect& visible, Bitmap& out)
 std::optional<Rgb> X11Platform::screenPixel(Point p) {
   const Rect screen{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
   if (!layout_ || !screen.contains(p)) return std::nullopt;
+  if (xwayland_) {
+    // The root holds no pixels: read the top-level window under the point.
+    auto under = Fetch<xcb_translate_coordinates_reply_t>(
+        conn_, xcb_translate_coordinates_reply,
+        xcb_translate_coordinates(conn_, root_, root_, static_cast<std::int16_t>(p.x),
+                                  static_cast<std::int16_t>(p.y)));
+    Bitmap one;
+    if (!under || !under->child || !grabWindow(under->child, {p.x, p.y, p.x + 1, p.y + 1}, one))
+      return std::nullopt;
+    return one.pixel(0, 0) & 0xFFFFFFu;
+  }
   // One pixel over the socket is cheaper than a shared-memory round trip.
   auto image = Fetch<xcb_get_image_reply_t>(
       conn_, xcb_get_image_reply,

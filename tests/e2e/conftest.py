@@ -471,3 +471,115 @@ def new_copy(lumivore_exe, tmp_path):
     yield make
     for desktop in started:
         desktop.stop_clients()
+
+
+class WestonDesktop(Desktop):
+    """A Wayland session: weston's headless compositor with a rootless Xwayland, whose
+    display the X clients of the tests use. The headless back end has no seat: the
+    pointer is driven through XTEST (a core pointer warp would take Xwayland down),
+    and the root holds no pixels, so pictures are read from windows."""
+
+    def __init__(self, workdir):
+        self.wm = "weston"
+        self.workdir = Path(workdir)
+        self.wm_proc = None
+        self.procs = []
+        runtime = self.workdir / "runtime"
+        runtime.mkdir(mode=0o700)
+        log = self.workdir / "weston.log"
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMIVORE_PLATFORM",
+                            "QT_SCALE_FACTOR", "XAUTHORITY")}
+        env["XDG_RUNTIME_DIR"] = str(runtime)
+        self.xvfb = spawn(["weston", "--backend=headless-backend.so", "--xwayland",
+                           "--socket=wayland-lumivore", f"--width={SCREEN_W}",
+                           f"--height={SCREEN_H}", f"--log={log}"], env,
+                          self.workdir / "weston.out")
+
+        def display():
+            text = log.read_text(errors="replace") if log.exists() else ""
+            match = re.search(r"xserver listening on display (:\d+)", text)
+            return match.group(1) if match else None
+
+        self.display = wait_until(display, 15)
+        if not self.display:
+            self.stop()
+            raise RuntimeError("weston did not start Xwayland")
+        self.env = dict(env, DISPLAY=self.display, XDG_CONFIG_HOME=str(self.workdir / "config"))
+
+    def xwayland_running(self):
+        """Whether the session's X server still answers."""
+        return subprocess.run(["xdpyinfo"], env=self.env, capture_output=True,
+                              timeout=X_TOOL_TIMEOUT).returncode == 0
+
+    def xtest(self, *events):
+        """Sends pointer events through XTEST: ("move", x, y), ("down", button),
+        ("up", button)."""
+        x11 = ctypes.CDLL("libX11.so.6")
+        xtst = ctypes.CDLL("libXtst.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        assert display, f"cannot open {self.display}"
+        try:
+            for event in events:
+                if event[0] == "move":
+                    xtst.XTestFakeMotionEvent(display, -1, event[1], event[2], 0)
+                else:
+                    xtst.XTestFakeButtonEvent(display, event[1], event[0] == "down", 0)
+                x11.XSync(display, 0)
+        finally:
+            x11.XCloseDisplay(display)
+
+    def window_image(self, win):
+        """The window's own contents as (width, height, RGBA bytes), read with Xlib's
+        GetImage (ImageMagick's import drops the alpha of a 32-bit frame). Pixels of
+        a window without alpha are opaque."""
+        x11 = ctypes.CDLL("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XGetImage.restype = ctypes.POINTER(_XImage)
+        x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                  ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        info = self.x("xwininfo", "-id", str(win))
+        width = int(re.search(r"Width:\s+(\d+)", info).group(1))
+        height = int(re.search(r"Height:\s+(\d+)", info).group(1))
+        display = ctypes.c_void_p(x11.XOpenDisplay(self.display.encode()))
+        assert display, f"cannot open {self.display}"
+        try:
+            image = x11.XGetImage(display, win, 0, 0, width, height, 0xFFFFFFFF, 2)  # ZPixmap
+            if not image:
+                return width, height, b""
+            i = image.contents
+            assert i.bits_per_pixel == 32 and i.byte_order == 0, "expected 32-bit LSB pixels"
+            raw = ctypes.string_at(i.data, i.bytes_per_line * height)
+            x11.XFree(i.data)
+            x11.XFree(image)
+        finally:
+            x11.XCloseDisplay(display)
+        rgba = bytearray(width * height * 4)
+        for y in range(height):
+            row = raw[y * i.bytes_per_line:y * i.bytes_per_line + width * 4]
+            out = rgba[y * width * 4:(y + 1) * width * 4]
+            out[0::4], out[1::4], out[2::4] = row[2::4], row[1::4], row[0::4]
+            out[3::4] = row[3::4] if i.depth == 32 else b"\xff" * width
+            rgba[y * width * 4:(y + 1) * width * 4] = out
+        return width, height, bytes(rgba)
+
+
+class _XImage(ctypes.Structure):
+    """The leading fields of Xlib's XImage."""
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte)),
+                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+                ("bits_per_pixel", ctypes.c_int)]
+
+
+@pytest.fixture(scope="module")
+def weston_desktop(tmp_path_factory):
+    for program in ("weston", "Xwayland"):
+        if not shutil.which(program):
+            pytest.fail(f"{program} is not installed (scripts/deps.sh test installs it)")
+    desktop = WestonDesktop(tmp_path_factory.mktemp("weston"))
+    yield desktop
+    desktop.stop()

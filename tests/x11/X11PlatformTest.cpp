@@ -526,6 +526,7 @@ TEST_F(ManagedDesktop, VanishedWindow_EveryQuery_FailsQuietly) {
 }
 
 TEST_F(ManagedDesktop, Screen_MonitorsAndPrimary_FollowRandr) {
+  EXPECT_FALSE(x_->isXwayland());  // neither its extensions nor its outputs' names say so
   EXPECT_EQ(x_->monitorCount(), 1);
   EXPECT_EQ(x_->primaryScreen(), (Rect{0, 0, 1920, 1080}));
   ASSERT_TRUE(RunCommand("xrandr --setmonitor Right 960/254x1080/286+960+0 none"));
