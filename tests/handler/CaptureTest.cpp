@@ -434,7 +434,8 @@ TEST_F(WorkingImage, EditingActions_FollowTheEnablingTable) {
       f.FUndoList.clear();
     } else {
       f.FWorkImage.allocate(3, 3, c.format);
-      f.FUndoList = {f.FWorkImage};
+      f.FUndoList.clear();
+      f.FUndoList.push(f.FWorkImage);
     }
     for (QAction* a : f.ActionList1) a->setEnabled(!a->isEnabled());
     for (QAction* a : {f.Resize25Action, f.Resize50Action, f.Resize75Action, f.Resize150Action,
