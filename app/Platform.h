@@ -95,6 +95,9 @@ class Platform {
   // r's size; parts outside the screen are black. False when nothing could be
   // read (out is then untouched).
   virtual bool grabScreen(const Rect& r, Bitmap& out) = 0;
+  // Lets go of what grabs keep for the next one (a shared memory segment as
+  // large as the last grab); the next grab makes it again.
+  virtual void releaseGrabMemory() = 0;
   // The colour of one screen pixel, as 0x00RRGGBB; nullopt off the screen.
   virtual std::optional<Rgb> screenPixel(Point p) = 0;
   // Makes sure every request sent so far (a hide, a warp) reached the server.

@@ -41,6 +41,7 @@ class X11Platform final : public Platform {
   int monitorCount() override;
   Rect primaryScreen() override;
   bool grabScreen(const Rect& r, Bitmap& out) override;
+  void releaseGrabMemory() override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override;
 
