@@ -87,9 +87,12 @@ std::shared_ptr<const Bitmap> UndoHistory::push(Bitmap picture) {
   return held;
 }
 
-Bitmap UndoHistory::takeNewest() {
+void UndoHistory::takeNewest(Bitmap& into) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (steps_.empty()) return Bitmap();
+  if (steps_.empty()) {
+    into.clear();
+    return;
+  }
   const std::shared_ptr<Step> step = steps_.front();
   const std::shared_ptr<Bitmap> picture = step->picture;
   // Held by the step and here only: it can be moved out once the step is
@@ -97,12 +100,15 @@ Bitmap UndoHistory::takeNewest() {
   // picture is packed: the copy or the unpacking is made before the step is
   // removed, so a lack of memory loses nothing.
   const bool mine = picture && picture.use_count() == 2;
-  Bitmap out;
   if (!mine) {
     // Only this thread removes the newest step, and a packed step is never
     // written again: it is read without the lock.
     lock.unlock();
-    out = picture ? Bitmap(*picture) : Unpack(*step->packed);
+    if (picture) {
+      into = *picture;
+    } else {
+      Unpack(*step->packed, into);
+    }
     lock.lock();
   }
   if (!steps_.empty() && steps_.front() == step) steps_.pop_front();
@@ -110,8 +116,7 @@ Bitmap UndoHistory::takeNewest() {
   step->picture.reset();
   lock.unlock();
   packed_.notify_all();
-  if (mine) out = std::move(*picture);
-  return out;
+  if (mine) into = std::move(*picture);
 }
 
 void UndoHistory::clear() {
@@ -212,14 +217,16 @@ void UndoHistory::Work() {
     step->unpackable = failed;
     if (packed && !step->gone) {
       step->packed = std::move(packed);
-      // Freed after the lock is let go, when the edit no longer reads it.
+      // Freed after the lock is let go (unless the edit still reads it).
       step->picture.swap(picture);
       step->picture.reset();
       TrimLocked();
     }
     lock.unlock();
-    packed_.notify_all();
+    // The unpacked picture is gone before anyone waiting is told.
     picture.reset();
+    step.reset();
+    packed_.notify_all();
     lock.lock();
   }
 }
@@ -252,10 +259,15 @@ std::optional<UndoHistory::Packed> UndoHistory::Pack(const Bitmap& picture, cons
   return p;
 }
 
-Bitmap UndoHistory::Unpack(const Packed& p) {
-  Bitmap out;
-  if (p.format == PixelFormat::None || p.width <= 0 || p.height <= 0) return out;
-  if (!out.allocate(p.width, p.height, p.format)) throw std::bad_alloc();
+void UndoHistory::Unpack(const Packed& p, Bitmap& into) {
+  if (p.format == PixelFormat::None || p.width <= 0 || p.height <= 0) {
+    into.clear();
+    return;
+  }
+  Bitmap fresh;
+  const bool reuse = into.reshape(p.width, p.height, p.format);
+  if (!reuse && !fresh.allocate(p.width, p.height, p.format)) throw std::bad_alloc();
+  Bitmap& out = reuse ? into : fresh;
   out.setPalette(p.palette);
   const int bands = static_cast<int>(p.ends.size());
   std::atomic<bool> broken{false};
@@ -272,7 +284,7 @@ Bitmap UndoHistory::Unpack(const Packed& p) {
   // Packed by this program a moment ago: a band that does not unpack whole
   // means memory for its work ran out.
   if (!ran || broken) throw std::bad_alloc();
-  return out;
+  if (!reuse) into = std::move(fresh);
 }
 
 }  // namespace lumivore

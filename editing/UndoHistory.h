@@ -44,10 +44,13 @@ class UndoHistory {
   // The returned picture is the step's, to read while the edit builds the
   // new one from it; it is not copied while the caller holds it.
   std::shared_ptr<const Bitmap> push(Bitmap picture);
-  // Removes the newest step and gives back its picture exactly as it was
-  // pushed: format, palette, size and every byte. Empty when there is none.
-  // When memory for it runs out (std::bad_alloc), the step stays.
-  Bitmap takeNewest();
+  // Removes the newest step and puts its picture into `picture` exactly as
+  // it was pushed: format, palette, size and every byte (an empty picture
+  // when there is none). The storage `picture` has is written over when it
+  // holds exactly the bytes needed, so a large picture comes back without
+  // fresh memory. When there is no memory for a new picture
+  // (std::bad_alloc), the step and `picture` stay as they were.
+  void takeNewest(Bitmap& picture);
   void clear();
   int size() const;
   bool isEmpty() const { return size() == 0; }
@@ -67,7 +70,7 @@ class UndoHistory {
 
   static std::optional<Packed> Pack(const Bitmap& picture, const Step& step,
                                     const std::function<void(int)>& beforeBand);
-  static Bitmap Unpack(const Packed& packed);
+  static void Unpack(const Packed& packed, Bitmap& picture);
   void Work();
   // With the lock held: the oldest step not yet packed nor being packed.
   std::shared_ptr<Step> NextToPack() const;

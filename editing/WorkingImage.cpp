@@ -31,7 +31,7 @@ bool TLumivoreForm::ViewFitsWorkingImage() const {
 }
 
 void TLumivoreForm::TakeBackUndoStep() {
-  FWorkImage = FUndoList.takeNewest();
+  FUndoList.takeNewest(FWorkImage);
   ShowWorkingImage();
 }
 
@@ -104,7 +104,7 @@ void TLumivoreForm::UndoActionExecute(QAction*) {
   // The picture under a pending stamp changes: the stamp is called off, so
   // the pointer shape and the confinement never outlive what they were for.
   EndStampMode();
-  FWorkImage = FUndoList.takeNewest();
+  FUndoList.takeNewest(FWorkImage);
   ShowWorkingImage();
   // After a trim this brings the selection back where it was.
   if (!FSelRect.isEmpty()) SelShape->setVisible(true);
