@@ -4,8 +4,11 @@
 # the window to capture. The main window captures it, applies 20 edits of one
 # kind (negative, resize 50 % and 200 % in turn, rotation, grey) and undoes
 # them; printed per kind: resident memory after the capture, after the 20th
-# edit and once the steps are packed, the pack lag, the median and slowest
-# edit and undo, and the memory once all is undone.
+# edit and once the steps are packed, the pack lag, for the edits and the
+# undos the median wall time, the median processor time of all threads (which
+# a busy machine does not stretch) and the slowest, and the memory once all is
+# undone. Given the build directory of an older tree (with undo_bench.cpp and
+# util/SystemMemory.* copied in), it measures that tree the same way.
 # Usage: bench/run-undo-memory.sh [build directory]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

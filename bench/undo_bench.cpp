@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "app/Unit1.h"
@@ -38,23 +39,32 @@ double Settle(History& history) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Wall time, and the processor time of all threads (the packing included,
+// where it runs meanwhile), of each call.
 struct Times {
-  std::vector<double> ms;
-  double median() {
-    std::sort(ms.begin(), ms.end());
-    return ms.empty() ? 0 : ms[ms.size() / 2];
+  std::vector<double> ms, cpu;
+  template <typename Call>
+  void time(Call call) {
+    const double cpuStart = CpuMs();
+    const auto start = Clock::now();
+    call();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    cpu.push_back(CpuMs() - cpuStart);
+    QApplication::processEvents();  // the view is painted, as between a user's commands
   }
   double slowest() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
 };
-
-template <typename Call>
-double Timed(Call call) {
-  const auto start = Clock::now();
-  call();
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  QApplication::processEvents();  // the view is painted, as between a user's commands
-  return ms;
-}
 
 struct Kind {
   const char* name;
@@ -108,10 +118,11 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 10; ++i) QApplication::processEvents();
   const double idle = Rss();
   std::printf("resident memory with no picture: %.0f MiB\n", idle);
-  std::printf("%-16s %9s %9s %9s %9s %8s %8s %8s %8s %9s\n", "edits (20)", "capture", "edited",
-              "packed", "pack lag", "edit", "slowest", "undo", "slowest", "undone");
-  std::printf("%-16s %9s %9s %9s %9s %8s %8s %8s %8s %9s\n", "", "MiB", "MiB", "MiB", "ms", "ms",
-              "ms", "ms", "ms", "MiB");
+  std::printf("%-16s %8s %8s %8s %8s %7s %7s %7s %7s %7s %7s %8s\n", "edits (20)", "capture",
+              "edited", "packed", "pack lag", "edit", "cpu", "slowest", "undo", "cpu", "slowest",
+              "undone");
+  std::printf("%-16s %8s %8s %8s %8s %7s %7s %7s %7s %7s %7s %8s\n", "", "MiB", "MiB", "MiB", "ms",
+              "ms", "ms", "ms", "ms", "ms", "ms", "MiB");
   for (const Kind& kind : kKinds) {
     form.FUndoList.clear();
     if (!Capture(*x11, form, target)) {
@@ -121,16 +132,15 @@ int main(int argc, char** argv) {
     const double captured = Rss();
     const std::size_t picture = form.FWorkImage.byteSize();
     Times edits, undos;
-    for (int n = 0; n < 20; ++n) edits.ms.push_back(Timed([&] { kind.edit(form, n); }));
+    for (int n = 0; n < 20; ++n) edits.time([&] { kind.edit(form, n); });
     const double edited = Rss();
     const double lag = Settle(form.FUndoList);
     const double packed = Rss();
-    while (form.FUndoList.size() > 0)
-      undos.ms.push_back(Timed([&] { form.UndoActionExecute(form.UndoAction); }));
+    while (form.FUndoList.size() > 0) undos.time([&] { form.UndoActionExecute(form.UndoAction); });
     const double undone = Rss();
-    std::printf("%-16s %9.0f %9.0f %9.0f %9.0f %8.1f %8.1f %8.1f %8.1f %9.0f\n", kind.name,
-                captured, edited, packed, lag, edits.median(), edits.slowest(), undos.median(),
-                undos.slowest(), undone);
+    std::printf("%-16s %8.0f %8.0f %8.0f %8.0f %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f %8.0f\n",
+                kind.name, captured, edited, packed, lag, Median(edits.ms), Median(edits.cpu),
+                edits.slowest(), Median(undos.ms), Median(undos.cpu), undos.slowest(), undone);
     if (&kind == &kKinds[0]) {
       std::printf("  picture %dx%d, %.1f MiB; after the capture %.2f times that above idle\n",
                   form.FWorkImage.width(), form.FWorkImage.height(), Mib(picture),

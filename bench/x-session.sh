@@ -31,6 +31,6 @@ start_xterm() {
   shift
   xterm -class "$class" "$@" >/dev/null 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do xdotool search --class "$class" >/dev/null 2>&1 && break; sleep 0.05; done
+  for _ in $(seq 200); do xdotool search --class "$class" >/dev/null 2>&1 && break; sleep 0.05; done
   sleep 1  # let it draw and settle
 }
