@@ -103,6 +103,9 @@ class Platform {
     (void)w;
     return grabScreen(r, out);
   }
+  // Lets go of what grabs keep for the next one (a shared memory segment as
+  // large as the last grab); the next grab makes it again.
+  virtual void releaseGrabMemory() = 0;
   // The colour of one screen pixel, as 0x00RRGGBB; nullopt off the screen.
   virtual std::optional<Rgb> screenPixel(Point p) = 0;
   // Makes sure every request sent so far (a hide, a warp) reached the server.

@@ -125,6 +125,7 @@ void ScriptedDesktop::setWindowClass(WindowId id, const std::string&, const std:
 
 bool ScriptedDesktop::grabScreen(const Rect& r, Bitmap& out) {
   if (r.isEmpty()) return false;
+  screenLog.push_back("grab " + std::to_string(r.width()) + "x" + std::to_string(r.height()));
   Bitmap result;
   if (!result.allocate(r.width(), r.height(), PixelFormat::Bgrx32)) return false;
   const Rect visible = IntersectRect(r, Rect{0, 0, screen_.width(), screen_.height()});

@@ -66,6 +66,8 @@ class ScriptedDesktop final : public Platform {
   // The desktop's icon for a file's type, by file name.
   std::map<std::string, Bitmap> shellIcons;
   int syncs = 0;
+  // Grabs and releases of their memory, in order ("grab WxH", "release").
+  std::vector<std::string> screenLog;
   Point pointer;
 
   WindowId windowFromPoint(Point p) override;
@@ -85,6 +87,7 @@ class ScriptedDesktop final : public Platform {
   int monitorCount() override { return static_cast<int>(monitors_.size()); }
   Rect primaryScreen() override { return monitors_.front(); }
   bool grabScreen(const Rect& r, Bitmap& out) override;
+  void releaseGrabMemory() override { screenLog.push_back("release"); }
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override { ++syncs; }
 

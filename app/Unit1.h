@@ -15,6 +15,7 @@
 
 #include "app/Platform.h"
 #include "app/SettingsLocation.h"
+#include "editing/UndoHistory.h"
 #include "imaging/Bitmap.h"
 
 class QAction;
@@ -258,8 +259,9 @@ class TLumivoreForm : public QWidget {
   void ShowProgress(const char* text);
   // PushUndo for an edit that builds a new picture from the old one: the
   // working image itself becomes the snapshot (no copy) and is left empty for
-  // the caller to rebuild from the returned snapshot.
-  const Bitmap& PushUndoMoving();
+  // the caller to rebuild from the returned snapshot, which stays readable
+  // (and unpacked) while the caller holds it.
+  std::shared_ptr<const Bitmap> PushUndoMoving();
   // ShowWorkingImage for an edit that has already brought the view's pixels
   // up to date: the same refresh without copying the picture into the view.
   void ShowViewAsIs();
@@ -409,7 +411,9 @@ class TLumivoreForm : public QWidget {
   // Private fields in the order the program's design lists them.
   int FVersion = 0;
   Bitmap FWorkImage;
-  QList<Bitmap> FUndoList;
+  // The list of snapshots, newest first, as a history that keeps each one
+  // packed (editing/UndoHistory.h).
+  UndoHistory FUndoList;
   WindowId FTargetWnd = 0;
   short FCaptureCursor = 0;
   bool FCapturing = false;

@@ -9,27 +9,9 @@ build="${1:-$root/build}"
 exe="$build/bench/grab_bench"
 [ -x "$exe" ] || { echo "build $exe first" >&2; exit 1; }
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
-export DISPLAY=":$(head -n1 "$work/display")"
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.05; done
-xterm -class XTermBench -fullscreen -e sh -c 'ls -l /usr/bin | head -60; sleep 600' >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xdotool search --class XTermBench >/dev/null 2>&1 && break; sleep 0.05; done
-sleep 1  # let it draw and settle
+source "$root/bench/x-session.sh"
+start_x_session 1920x1080x24
+start_xterm XTermBench -fullscreen -e sh -c 'ls -l /usr/bin | head -60; sleep 600'
 
 "$exe" --benchmark_repetitions=15 --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.2 --benchmark_format=json --benchmark_out="$work/result.json" \

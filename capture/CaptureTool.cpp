@@ -115,6 +115,9 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
   PlaceSelShape();
   FCapturing = false;
   ReleaseCapturePointer();
+  // The picture is taken: what the grabs kept for the next one (as large as
+  // the picture) is not needed before the next drag.
+  platform_.releaseGrabMemory();
   CapToolImg->setPixmap(MrkImageList.value(kWand));
   CapToolImg->repaint();
   const QPoint back =

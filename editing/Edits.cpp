@@ -50,7 +50,9 @@ void TLumivoreForm::SepiaActionExecute(QAction*) {
     ShowViewAsIs();
     return;
   }
-  const Bitmap& before = PushUndoMoving();
+  // The snapshot stays as it is (unpacked) while it is read here.
+  const auto snapshot = PushUndoMoving();
+  const Bitmap& before = *snapshot;
   if (!SepiaTone(before, FWorkImage)) {
     // A palette picture is made 24-bit first.
     FWorkImage = before;
@@ -74,7 +76,8 @@ void TLumivoreForm::NegColActionExecute(QAction*) {
     return;
   }
   // Inverted palette colours are mapped into the palette.
-  const Bitmap& before = PushUndoMoving();
+  const auto snapshot = PushUndoMoving();
+  const Bitmap& before = *snapshot;
   if (!InvertColours(before, FWorkImage)) return TakeBackUndoStep();
   ShowWorkingImage();
 }
@@ -177,7 +180,8 @@ void TLumivoreForm::RotateActionExecute(QAction* sender) {
   if (!sender || FWorkImage.empty()) return;
   ShowProgress("回転処理中...");
   const unsigned code = sender->data().toInt() == 0 ? 1 : 3;
-  const Bitmap& before = PushUndoMoving();
+  const auto snapshot = PushUndoMoving();
+  const Bitmap& before = *snapshot;
   if (!IsIndexed(before.format())) {
     // The turned picture is built apart from the old one, which becomes the
     // undo snapshot as it is.
@@ -207,7 +211,8 @@ void TLumivoreForm::ReverseActionExecute(QAction* sender) {
     ShowViewAsIs();
     return;
   }
-  const Bitmap& before = PushUndoMoving();
+  const auto snapshot = PushUndoMoving();
+  const Bitmap& before = *snapshot;
   if (!FlipRotate(before, FWorkImage, code)) return TakeBackUndoStep();
   ShowWorkingImage();
 }

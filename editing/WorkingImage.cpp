@@ -10,8 +10,6 @@ namespace lumivore {
 
 namespace {
 
-constexpr int kUndoDepth = 20;
-
 bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {
   for (PixelFormat f : formats)
     if (b.format() == f) return true;
@@ -20,16 +18,12 @@ bool IsPaletteOf(const Bitmap& b, std::initializer_list<PixelFormat> formats) {
 
 }  // namespace
 
-void TLumivoreForm::PushUndo() {
-  FUndoList.prepend(FWorkImage);
-  while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
-}
+void TLumivoreForm::PushUndo() { FUndoList.push(FWorkImage); }
 
-const Bitmap& TLumivoreForm::PushUndoMoving() {
-  FUndoList.prepend(std::move(FWorkImage));
+std::shared_ptr<const Bitmap> TLumivoreForm::PushUndoMoving() {
+  std::shared_ptr<const Bitmap> before = FUndoList.push(std::move(FWorkImage));
   FWorkImage.clear();
-  while (FUndoList.size() > kUndoDepth) FUndoList.removeLast();
-  return FUndoList.first();
+  return before;
 }
 
 bool TLumivoreForm::ViewFitsWorkingImage() const {
@@ -37,7 +31,7 @@ bool TLumivoreForm::ViewFitsWorkingImage() const {
 }
 
 void TLumivoreForm::TakeBackUndoStep() {
-  FWorkImage = FUndoList.takeFirst();
+  FUndoList.takeNewest(FWorkImage);
   ShowWorkingImage();
 }
 
@@ -110,7 +104,7 @@ void TLumivoreForm::UndoActionExecute(QAction*) {
   // The picture under a pending stamp changes: the stamp is called off, so
   // the pointer shape and the confinement never outlive what they were for.
   EndStampMode();
-  FWorkImage = FUndoList.takeFirst();
+  FUndoList.takeNewest(FWorkImage);
   ShowWorkingImage();
   // After a trim this brings the selection back where it was.
   if (!FSelRect.isEmpty()) SelShape->setVisible(true);

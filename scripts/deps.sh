@@ -16,7 +16,7 @@ packages=(
   libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
-  libimagequant-dev libdeflate-dev libhwy-dev
+  libimagequant-dev libdeflate-dev libhwy-dev libzstd-dev
   fonts-ipafont-gothic qt6-translations-l10n
   # the virtual desktop that ./run shows when there is no display
   xvfb openbox xterm x11-utils xdotool imagemagick

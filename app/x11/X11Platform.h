@@ -42,6 +42,7 @@ class X11Platform final : public Platform {
   Rect primaryScreen() override;
   bool grabScreen(const Rect& r, Bitmap& out) override;
   bool grabWindow(WindowId w, const Rect& r, Bitmap& out) override;
+  void releaseGrabMemory() override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override;
 

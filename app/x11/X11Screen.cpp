@@ -17,6 +17,10 @@ void X11Platform::useSharedMemory(bool on) {
 
 bool X11Platform::usesSharedMemory() const { return shm_ && shm_->usable(); }
 
+void X11Platform::releaseGrabMemory() {
+  if (shm_) shm_->release();
+}
+
 bool X11Platform::grabScreen(const Rect& r, Bitmap& out) {
   if (r.isEmpty() || !layout_) return false;
   // Always grab the root, not the target window: a covered window returns

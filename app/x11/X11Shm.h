@@ -30,11 +30,12 @@ class ShmImage {
   // call) or nullptr when the read failed.
   const std::uint8_t* grab(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r,
                            std::size_t bytes);
+  // Detaches and frees the segment; the next grab makes a new one.
+  void release();
 
  private:
   // Makes the segment at least `bytes` large.
   bool reserve(std::size_t bytes);
-  void release();
 
   xcb_connection_t* conn_;
   bool usable_ = false;

@@ -191,6 +191,25 @@ TEST_F(Capture, RightButton_NeitherStartsNorEndsCapture) {
   EXPECT_FALSE(form->FCapturing);
 }
 
+TEST_F(Capture, GrabMemory_IsKeptWhileDraggingAndLetGoOnceThePictureIsTaken) {
+  start();
+  addWindow("A", "a", Rect{0, 0, 50, 40}, kGreen);
+  addWindow("B", "b", Rect{60, 0, 90, 30}, kRed);
+  press();
+  for (Point p : {Point{5, 5}, Point{70, 5}, Point{6, 6}}) {
+    desktop.pointer = p;
+    form->Timer1Timer();
+  }
+  // Each new target was grabbed into the same memory; none was let go.
+  EXPECT_EQ(desktop.screenLog,
+            (std::vector<std::string>{"grab 50x40", "grab 30x30", "grab 50x40"}));
+  release();
+  ASSERT_FALSE(form->FWorkImage.empty());
+  ASSERT_FALSE(desktop.screenLog.empty());
+  EXPECT_EQ(desktop.screenLog.back(), "release");
+  EXPECT_EQ(std::count(desktop.screenLog.begin(), desktop.screenLog.end(), "release"), 1);
+}
+
 TEST_F(Capture, Press_EmptiesThePictureButKeepsTheUndoHistory) {
   start();
   addWindow("A", "a", Rect{0, 0, 50, 40}, kGreen);
@@ -434,7 +453,8 @@ TEST_F(WorkingImage, EditingActions_FollowTheEnablingTable) {
       f.FUndoList.clear();
     } else {
       f.FWorkImage.allocate(3, 3, c.format);
-      f.FUndoList = {f.FWorkImage};
+      f.FUndoList.clear();
+      f.FUndoList.push(f.FWorkImage);
     }
     for (QAction* a : f.ActionList1) a->setEnabled(!a->isEnabled());
     for (QAction* a : {f.Resize25Action, f.Resize50Action, f.Resize75Action, f.Resize150Action,

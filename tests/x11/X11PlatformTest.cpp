@@ -386,6 +386,19 @@ TEST_F(ManagedDesktop, GrabScreen_SharedMemory_IsMarkedForRemovalAndFreed) {
   EXPECT_TRUE(WaitFor([] { return OwnShmSegments().empty(); }, 2s));
 }
 
+TEST_F(ManagedDesktop, ReleaseGrabMemory_FreesTheSegmentUntilTheNextGrab) {
+  ASSERT_TRUE(x_->usesSharedMemory());
+  Bitmap picture;
+  ASSERT_TRUE(x_->grabScreen({0, 0, 1920, 1080}, picture));
+  ASSERT_EQ(OwnShmSegments().size(), 1u);
+  x_->releaseGrabMemory();
+  EXPECT_TRUE(WaitFor([] { return OwnShmSegments().empty(); }, 2s));
+  // The next grab makes a segment again and still reads through it.
+  ASSERT_TRUE(x_->grabScreen({0, 0, 1920, 1080}, picture));
+  EXPECT_TRUE(x_->usesSharedMemory());
+  EXPECT_EQ(OwnShmSegments().size(), 1u);
+}
+
 struct OffScreenCase {
   const char* name;
   Rect rect;
