@@ -37,10 +37,16 @@ class X11Platform final : public Platform {
   void restoreWindow(WindowId w) override;
   void activateWindow(WindowId w) override;
   void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
+  WindowId activeWindow() override;
+  std::optional<WindowDetails> windowDetails(WindowId w) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;
+  Rect desktopRect() override {
+    return Rect{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
+  }
   bool grabScreen(const Rect& r, Bitmap& out) override;
+  bool grabWindowPixels(WindowId w, bool clientOnly, Bitmap& out, std::string& why) override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override;
 
@@ -92,8 +98,15 @@ class X11Platform final : public Platform {
   // COMPOUND_TEXT as UTF-8 (X11Text.cpp), nullopt when it cannot be decoded.
   std::optional<std::string> decodeCompoundText(const char* data, int length);
   void closeXlib();
-  // Copies the on-screen part `visible` of `r` into `out`; the rest is black.
-  bool copyRootImage(const Rect& r, const Rect& visible, Bitmap& out);
+  // Copies the part `visible` of `r` (both in the coordinates of `drawable`,
+  // whose depth is `depth`) into `out`; the rest is black.
+  bool copyImage(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r, const Rect& visible,
+                 Bitmap& out);
+  // The window just below the root that holds `w` (its frame), or `w`.
+  xcb_window_t topLevelOf(xcb_window_t w);
+  // Waits until `drawable` stopped being painted: the first damage report
+  // (or a short while without one), then a pause without any.
+  void waitForRepaint(std::uint32_t damage);
 
   xcb_connection_t* conn_;
   xcb_screen_t* screen_;

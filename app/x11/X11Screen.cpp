@@ -22,24 +22,25 @@ bool X11Platform::grabScreen(const Rect& r, Bitmap& out) {
   // Always grab the root, not the target window: a covered window returns
   // garbage for its covered parts, and the root shows what the user sees.
   const Rect screen{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
-  return copyRootImage(r, IntersectRect(r, screen), out);
+  return copyImage(root_, screen_->root_depth, r, IntersectRect(r, screen), out);
 }
 
-bool X11Platform::copyRootImage(const Rect& r, const Rect& visible, Bitmap& out) {
+bool X11Platform::copyImage(xcb_drawable_t drawable, std::uint8_t depth, const Rect& r,
+                            const Rect& visible, Bitmap& out) {
   const std::uint8_t* src = nullptr;
   const std::size_t srcStride = layout_->stride(visible.width());
   XcbReply<xcb_get_image_reply_t> plain;
   if (!visible.isEmpty()) {
     const std::size_t bytes = srcStride * visible.height();
-    if (shm_ && shm_->usable()) src = shm_->grab(root_, screen_->root_depth, visible, bytes);
+    if (shm_ && shm_->usable()) src = shm_->grab(drawable, depth, visible, bytes);
     if (!src) {
       plain = Fetch<xcb_get_image_reply_t>(
           conn_, xcb_get_image_reply,
           xcb_get_image(
-              conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<std::int16_t>(visible.left),
+              conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(visible.left),
               static_cast<std::int16_t>(visible.top), static_cast<std::uint16_t>(visible.width()),
               static_cast<std::uint16_t>(visible.height()), ~0u));
-      if (!plain || plain->depth != screen_->root_depth ||
+      if (!plain || plain->depth != depth ||
           std::size_t(xcb_get_image_data_length(plain.get())) < bytes) {
         return false;
       }
