@@ -28,17 +28,18 @@ start_xvfb
 
 # The target: a window of exactly the screen's size at its corner, holding a
 # screenshot of real clients (text, icons, gradients).
-display -geometry +0+0 "$root/bench/corpus/clients.png" >"$work/display.log" 2>&1 &
+display -borderwidth 0 -geometry 1920x1080+0+0 "$root/bench/corpus/clients.png" >"$work/display.log" 2>&1 &
 pids+=($!)
 win=""
+size=""
 for _ in $(seq 200); do
   win=$(xdotool search --onlyvisible --class '^Display' 2>/dev/null | head -n1 || true)
-  [ -n "$win" ] && break
+  [ -n "$win" ] && size=$(xwininfo -id "$win" |
+    awk '/ Width:/ { w = $2 } / Height:/ { h = $2 } END { print w "x" h }')
+  [ "$size" = 1920x1080 ] && break
   sleep 0.05
 done
-[ -n "$win" ] || { echo "the target window did not show" >&2; exit 1; }
-size=$(xwininfo -id "$win" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
-[ "$size" = 1920x1080 ] || { echo "the target window is $size, not 1920x1080" >&2; exit 1; }
+[ "$size" = 1920x1080 ] || { echo "the target window is ${size:-missing}, not 1920x1080" >&2; exit 1; }
 xdotool windowfocus --sync "$win"
 # Lumivore's copy keeps no settings beside the built one.
 cp "$exe" "$work/lumivore"
