@@ -86,11 +86,28 @@ class Platform {
   virtual void activateWindow(WindowId w) = 0;
   // Sets the WM_CLASS of one of Lumivore's own windows (how a second start finds it).
   virtual void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) = 0;
+  // The client the window manager reports active, else the client holding
+  // the keyboard focus; 0 for none.
+  virtual WindowId activeWindow() = 0;
+  // What the window inspector shows beyond class, title and rectangle.
+  struct WindowDetails {
+    std::string instance;  // the instance part of WM_CLASS
+    Rect client;           // the window's own area, without decorations
+    int pid = 0;           // _NET_WM_PID; 0 when the window does not tell
+    int depth = 0;         // bits per pixel of the window's visual
+    bool viewable = false;
+    bool maximized = false;  // both ways
+    bool above = false;      // kept above others
+  };
+  // nullopt when the window does not exist.
+  virtual std::optional<WindowDetails> windowDetails(WindowId w) = 0;
 
   // --- Screen --------------------------------------------------------------
   virtual int monitorCount() = 0;
   // Size of the primary monitor (the root when there are no monitors).
   virtual Rect primaryScreen() = 0;
+  // The whole screen, every monitor on it (the root window).
+  virtual Rect desktopRect() = 0;
   // Copies the pixels on screen inside `r` into `out` as a 32-bit bitmap of
   // r's size; parts outside the screen are black. False when nothing could be
   // read (out is then untouched).
@@ -106,6 +123,12 @@ class Platform {
   // Lets go of what grabs keep for the next one (a shared memory segment as
   // large as the last grab); the next grab makes it again.
   virtual void releaseGrabMemory() = 0;
+  // The window's own pixels, also where other windows cover it: its outer
+  // rectangle (the client area alone with `clientOnly`) as a 32-bit bitmap,
+  // read from an off-screen copy the window paints for the moment of the
+  // grab. False with a one-line reason in `why` when that cannot work (a
+  // minimised window, one on another desktop, no Composite extension).
+  virtual bool grabWindowPixels(WindowId w, bool clientOnly, Bitmap& out, std::string& why) = 0;
   // The colour of one screen pixel, as 0x00RRGGBB; nullopt off the screen.
   virtual std::optional<Rgb> screenPixel(Point p) = 0;
   // Makes sure every request sent so far (a hide, a warp) reached the server.

@@ -136,6 +136,40 @@ bool ScriptedDesktop::grabScreen(const Rect& r, Bitmap& out) {
   return true;
 }
 
+std::optional<Platform::WindowDetails> ScriptedDesktop::windowDetails(WindowId id) {
+  const Window* w = window(id);
+  if (!w) return std::nullopt;
+  WindowDetails details;
+  details.instance = w->instance;
+  details.client = w->client.value_or(w->rect);
+  details.pid = w->pid;
+  details.depth = 24;
+  details.viewable = w->visible && !w->iconic;
+  details.maximized = w->maximized;
+  details.above = w->above;
+  return details;
+}
+
+bool ScriptedDesktop::grabWindowPixels(WindowId id, bool clientOnly, Bitmap& out,
+                                       std::string& why) {
+  const Window* w = window(id);
+  if (!w || w->iconic || !w->visible || !w->ownPixels) {
+    why = !w          ? "the window no longer exists"
+          : w->iconic ? "the window is minimised, and a minimised window has no pixels to read"
+                      : "the window is not shown, so it has no pixels to read";
+    return false;
+  }
+  const Rect part = clientOnly ? w->client.value_or(w->rect) : w->rect;
+  Bitmap result;
+  if (!result.allocate(part.width(), part.height(), PixelFormat::Bgrx32)) return false;
+  for (int y = 0; y < part.height(); ++y)
+    for (int x = 0; x < part.width(); ++x)
+      result.setPixel(
+          x, y, w->ownPixels->pixel(x + part.left - w->rect.left, y + part.top - w->rect.top));
+  out = std::move(result);
+  return true;
+}
+
 std::optional<Rgb> ScriptedDesktop::screenPixel(Point p) {
   if (!Rect{0, 0, screen_.width(), screen_.height()}.contains(p)) return std::nullopt;
   return screen_.pixel(p.x, p.y);

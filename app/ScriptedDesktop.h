@@ -22,6 +22,15 @@ class ScriptedDesktop final : public Platform {
     bool visible = true;
     bool iconic = false;
     WindowId transientFor = 0;
+    // What the inspector reports besides.
+    std::string instance;
+    std::optional<Rect> client;  // without one, the whole rectangle
+    int pid = 0;
+    bool maximized = false;
+    bool above = false;
+    // The window's own pixels (its whole rectangle), as an off-screen copy
+    // holds them; without them they cannot be read.
+    std::optional<Bitmap> ownPixels;
   };
   struct KeyEvent {
     int vk;
@@ -69,6 +78,7 @@ class ScriptedDesktop final : public Platform {
   // Grabs and releases of their memory, in order ("grab WxH", "release").
   std::vector<std::string> screenLog;
   Point pointer;
+  WindowId active = 0;
 
   WindowId windowFromPoint(Point p) override;
   std::optional<Rect> windowRect(WindowId w) override;
@@ -83,11 +93,15 @@ class ScriptedDesktop final : public Platform {
   void restoreWindow(WindowId w) override;
   void activateWindow(WindowId w) override;
   void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
+  WindowId activeWindow() override { return active; }
+  std::optional<WindowDetails> windowDetails(WindowId w) override;
 
   int monitorCount() override { return static_cast<int>(monitors_.size()); }
   Rect primaryScreen() override { return monitors_.front(); }
+  Rect desktopRect() override { return Rect{0, 0, screen_.width(), screen_.height()}; }
   bool grabScreen(const Rect& r, Bitmap& out) override;
   void releaseGrabMemory() override { screenLog.push_back("release"); }
+  bool grabWindowPixels(WindowId w, bool clientOnly, Bitmap& out, std::string& why) override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override { ++syncs; }
 

@@ -10,6 +10,8 @@
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "app/x11/X11Platform.h"
+#include "cli/Cli.h"
+#include "cli/CliArgs.h"
 #include "util/CommandLine.h"
 #include "util/Userfunc.h"
 
@@ -66,6 +68,8 @@ std::unique_ptr<Platform> MakePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The commands for scripts run without Qt's GUI, the marker or the window.
+  if (argc > 1 && IsCliCommand(argv[1])) return RunCli({argv + 1, argv + argc}, MakePlatform);
   // --help and --version answer before anything else: no display, no marker, no window.
   if (argc > 1) {
     if (auto reply =

@@ -20,18 +20,8 @@ trap cleanup EXIT
 
 cc -O2 -o "$work/probe" "$root/bench/startup-probe.c" $(pkg-config --cflags --libs xcb)
 
-exec 3<> "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-num=""
-for _ in $(seq 200); do
-  num=$(head -n1 "$work/displayfd" 2>/dev/null || true)
-  [ -n "$num" ] && break
-  sleep 0.05
-done
-[ -n "$num" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$num" XDG_RUNTIME_DIR="$work"
-unset QT_QPA_PLATFORM LUMIVORE_PLATFORM
+. "$root/bench/xvfb.sh"
+start_xvfb
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do

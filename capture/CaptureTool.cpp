@@ -5,6 +5,7 @@
 #include <QToolButton>
 
 #include "app/Unit1.h"
+#include "util/Userfunc.h"
 
 namespace lumivore {
 
@@ -15,19 +16,7 @@ enum MarkPicture { kBlank = 0, kWand = 1, kStopwatch = 2 };
 }  // namespace
 
 QString TLumivoreForm::ColourText(int format, std::uint32_t colorRef) {
-  const int red = colorRef & 0xFF;
-  const int green = (colorRef >> 8) & 0xFF;
-  const int blue = (colorRef >> 16) & 0xFF;
-  switch (format) {
-    case 1:
-      return QString::asprintf("%3d,%3d,%3d", red, green, blue);
-    case 2:
-      return QString::asprintf("0x%08x", colorRef);
-    case 3:
-      return QString::asprintf("#%02x%02x%02x", red, green, blue);
-    default:
-      return QString();
-  }
+  return QString::fromStdString(lumivore::ColourText(format, colorRef));
 }
 
 void TLumivoreForm::CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint) {

@@ -1,9 +1,9 @@
 // Turns a window into a picture: its class name and text in the rows, its
 // pixels as they are on the screen in the view, cut to its shape.
 #include <QLineEdit>
-#include <cstring>
 
 #include "app/Unit1.h"
+#include "capture/WindowPicture.h"
 
 namespace lumivore {
 
@@ -31,14 +31,7 @@ void TLumivoreForm::GrabWindowImage(WindowId wnd) {
   const std::optional<Rect> found = platform_.windowRect(wnd);
   if (!found) return;
 
-  Rect r = *found;
-  if (platform_.monitorCount() == 1) {
-    const Rect screen = platform_.primaryScreen();
-    r.left = std::max(r.left, 0);
-    r.top = std::max(r.top, 0);
-    r.right = std::min(r.right, screen.width());
-    r.bottom = std::min(r.bottom, screen.height());
-  }
+  const Rect r = CutToScreen(platform_, *found);
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
   if (width <= 0 || height <= 0) return;
@@ -56,15 +49,7 @@ void TLumivoreForm::GrabWindowImage(WindowId wnd) {
   } else {
     // Only the pixels inside the window's shape; the shape keeps its origin
     // at the picture's corner even where the screen edge cut the window.
-    FViewBitmap.allocate(width, height, PixelFormat::Bgrx32);
-    Fill(FViewBitmap, background);
-    const Rect all{0, 0, width, height};
-    for (const Rect& part : *shape) {
-      const Rect c = IntersectRect(part, all);
-      for (int y = c.top; y < c.bottom; ++y)
-        std::memcpy(FViewBitmap.row(y) + 4 * std::size_t(c.left),
-                    screen.row(y) + 4 * std::size_t(c.left), 4 * std::size_t(c.width()));
-    }
+    FViewBitmap = CutToShape(screen, *shape, background);
   }
   Image1->update();
   UpdateStatus();

@@ -1,6 +1,6 @@
 # Installing Lumivore (cmake --install, any prefix) and its Debian package (cpack -G DEB):
-# the executable, the desktop entry, the icon in the hicolor theme, the AppStream metainfo and
-# the man page. The package takes its version from project(), the number the executable embeds.
+# the executable, the desktop entry, the icon in the hicolor theme, the AppStream metainfo, the
+# man page and the bash completion. The package takes its version from project(), the number the executable embeds.
 include(GNUInstallDirs)
 
 set(_res ${CMAKE_SOURCE_DIR}/resources)
@@ -9,6 +9,9 @@ install(FILES ${_res}/lumivore.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/appl
 install(DIRECTORY ${_res}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES ${_res}/example.lumivore.Lumivore.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Completion of the commands and their options, loaded by bash-completion on first use.
+install(FILES ${_res}/lumivore.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME lumivore)
 
 # The man page carries the version; it is installed compressed, as Debian keeps man pages. Both
 # are made when configuring, so packaging needs nothing built but the executable.

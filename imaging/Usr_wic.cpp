@@ -131,8 +131,12 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap) {
   }
 }
 
-bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
-                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out) {
+bool WicCanEncode(const std::string& fileName) {
+  return ContainerForName(fileName) != Container::None;
+}
+
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
+                    int tiffCompression, std::vector<std::uint8_t>& out) {
   const Container container = ContainerForName(fileName);
   if (container == Container::None) return false;
   if (bitmap.empty()) return false;

@@ -23,11 +23,15 @@ bool WicLoadImage(const std::string& fileName, Bitmap& bitmap);
 bool WicSaveImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
                   int tiffCompression);
 
+// Whether WicSaveImage writes a file of this name: its extension names one of
+// the containers above.
+bool WicCanEncode(const std::string& fileName);
+
 // Encodes the bitmap in memory exactly as WicSaveImage would write it for
 // that name (a bare extension such as ".png" will do), without touching any
 // file: what the clipboard offers is what a saved file would hold.
-bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality,
-                    int subsampling, int tiffCompression, std::vector<std::uint8_t>& out);
+bool WicEncodeImage(const std::string& fileName, const Bitmap& bitmap, int quality, int subsampling,
+                    int tiffCompression, std::vector<std::uint8_t>& out);
 
 // Resamples source into destination (which may be the same bitmap). With
 // factor > 0 the new size is the source size times factor, truncated;

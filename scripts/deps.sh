@@ -13,7 +13,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-xfixes0-dev
   libxcb-randr0-dev libxcb-xinerama0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-image0-dev
-  libxcb-keysyms1-dev libxcb-cursor-dev libx11-dev libx11-xcb-dev libxtst-dev
+  libxcb-keysyms1-dev libxcb-cursor-dev libxcb-composite0-dev libxcb-damage0-dev
+  libx11-dev libx11-xcb-dev libxtst-dev
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
   libimagequant-dev libdeflate-dev libhwy-dev libzstd-dev
@@ -28,12 +29,14 @@ test_packages=(
   python3 python3-pytest python3-pytest-timeout
   # the real clients and witnesses the end-to-end tests drive
   x11-apps x11-xserver-utils wmctrl xclip
+  # the peers of the command-line benchmark
+  maim scrot hyperfine
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
   xfwm4 fluxbox i3-wm dbus-daemon
   # a Wayland session: weston's headless compositor with Xwayland
   weston xwayland
   # the validators of the installed desktop entry, metainfo and man page
-  desktop-file-utils appstream man-db groff-base
+  desktop-file-utils appstream man-db groff-base bash-completion
 )
 [ "${1:-}" = test ] && packages+=("${test_packages[@]}")
 

@@ -16,6 +16,9 @@ struct CommandLineReply {
   std::string text;
 };
 
+// A text as it may be shown on a terminal: every control character becomes '?'.
+std::string PrintableText(std::string_view text);
+
 std::optional<CommandLineReply> AnswerCommandLine(const std::vector<std::string>& args,
                                                   std::string_view version);
 

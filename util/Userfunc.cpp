@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -168,6 +169,26 @@ int VersionNumberFromText(std::string_view text) {
 }
 
 int GetAppVersion() { return VersionNumberFromText(GetFileVersionStr(ExecutablePath())); }
+
+std::string ColourText(int format, std::uint32_t colorRef) {
+  const unsigned red = colorRef & 0xFF;
+  const unsigned green = (colorRef >> 8) & 0xFF;
+  const unsigned blue = (colorRef >> 16) & 0xFF;
+  char text[16];
+  switch (format) {
+    case 1:
+      std::snprintf(text, sizeof text, "%3u,%3u,%3u", red, green, blue);
+      return text;
+    case 2:
+      std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(colorRef));
+      return text;
+    case 3:
+      std::snprintf(text, sizeof text, "#%02x%02x%02x", red, green, blue);
+      return text;
+    default:
+      return {};
+  }
+}
 
 std::string ExecutablePath() {
   std::string buf(256, '\0');

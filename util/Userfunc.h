@@ -45,6 +45,10 @@ int VersionNumberFromText(std::string_view text);
 // VersionNumberFromText of this executable's own FileVersion.
 int GetAppVersion();
 
+// A pixel's colour as the pixel colour row shows it: format 1 "%3d,%3d,%3d" (red, green, blue),
+// 2 "0x%08x" (the colour value, red in the low byte), 3 "#rrggbb"; "" for any other format.
+std::string ColourText(int format, std::uint32_t colorRef);
+
 // Full path of the running executable ("" if the system does not tell), and its folder without
 // a trailing slash.
 std::string ExecutablePath();

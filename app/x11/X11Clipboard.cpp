@@ -1,5 +1,5 @@
-// The picture on the CLIPBOARD selection, through Qt's clipboard (which also
-// hands it to a running clipboard manager when the program ends).
+#include "app/x11/X11Clipboard.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -17,7 +17,8 @@ namespace {
 // does not wait for encoders that a paste may never need.
 class PictureMimeData final : public QMimeData {
  public:
-  explicit PictureMimeData(Bitmap picture) : picture_(std::move(picture)) {}
+  PictureMimeData(Bitmap picture, QByteArray png, QByteArray bmp)
+      : picture_(std::move(picture)), png_(std::move(png)), bmp_(std::move(bmp)) {}
 
   QStringList formats() const override { return {"image/png", "image/bmp"}; }
   bool hasFormat(const QString& type) const override { return formats().contains(type); }
@@ -44,11 +45,14 @@ class PictureMimeData final : public QMimeData {
 
 }  // namespace
 
-bool X11Platform::setClipboardImage(const Bitmap& image) {
+bool OfferPictureOnClipboard(Bitmap picture, QByteArray png, QByteArray bmp) {
   QClipboard* clipboard = QGuiApplication::clipboard();
-  if (!clipboard || image.empty()) return false;
-  clipboard->setMimeData(new PictureMimeData(image), QClipboard::Clipboard);
+  if (!clipboard || (picture.empty() && (png.isEmpty() || bmp.isEmpty()))) return false;
+  clipboard->setMimeData(new PictureMimeData(std::move(picture), std::move(png), std::move(bmp)),
+                         QClipboard::Clipboard);
   return clipboard->ownsClipboard();
 }
+
+bool X11Platform::setClipboardImage(const Bitmap& image) { return OfferPictureOnClipboard(image); }
 
 }  // namespace lumivore

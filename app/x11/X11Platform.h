@@ -37,12 +37,18 @@ class X11Platform final : public Platform {
   void restoreWindow(WindowId w) override;
   void activateWindow(WindowId w) override;
   void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
+  WindowId activeWindow() override;
+  std::optional<WindowDetails> windowDetails(WindowId w) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;
+  Rect desktopRect() override {
+    return Rect{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
+  }
   bool grabScreen(const Rect& r, Bitmap& out) override;
   bool grabWindow(WindowId w, const Rect& r, Bitmap& out) override;
   void releaseGrabMemory() override;
+  bool grabWindowPixels(WindowId w, bool clientOnly, Bitmap& out, std::string& why) override;
   std::optional<Rgb> screenPixel(Point p) override;
   void sync() override;
 
@@ -116,14 +122,17 @@ class X11Platform final : public Platform {
   // COMPOUND_TEXT as UTF-8 (X11Text.cpp), nullopt when it cannot be decoded.
   std::optional<std::string> decodeCompoundText(const char* data, int length);
   void closeXlib();
-  // Copies the part `visible` of `r` (root coordinates) into `out` from
-  // drawable `d`, whose top-left corner lies at `origin` on the root and whose
-  // pixels are stored as `layout` says; the rest of `r` is black. Shared
-  // memory is used when `shm` allows it.
+  // Copies the part `visible` of `r` into `out` from drawable `d`, whose
+  // top-left corner lies at `origin` in the coordinates of `r` (0,0 when they
+  // are the drawable's own) and whose pixels are stored as `layout` says; the
+  // rest of `r` is black. Shared memory is used when `shm` allows it.
   bool copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth, const PixelLayout& layout,
                  bool shm, const Rect& r, const Rect& visible, Bitmap& out);
-  // The ancestor of `w` just below the root (`w` itself at the top), or 0.
+  // The window just below the root that holds `w` (its frame), or `w`.
   xcb_window_t topLevelOf(xcb_window_t w);
+  // Waits until `drawable` stopped being painted: the first damage report
+  // (or a short while without one), then a pause without any.
+  void waitForRepaint(std::uint32_t damage);
 
   xcb_connection_t* conn_;
   xcb_screen_t* screen_;

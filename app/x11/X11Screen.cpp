@@ -30,16 +30,6 @@ bool X11Platform::grabScreen(const Rect& r, Bitmap& out) {
                    IntersectRect(r, screen), out);
 }
 
-xcb_window_t X11Platform::topLevelOf(xcb_window_t w) {
-  for (int depth = 0; w && depth < 16; ++depth) {
-    auto tree = Fetch<xcb_query_tree_reply_t>(conn_, xcb_query_tree_reply, xcb_query_tree(conn_, w));
-    if (!tree || !tree->parent) return 0;
-    if (tree->parent == root_) return w;
-    w = tree->parent;
-  }
-  return 0;
-}
-
 std::optional<X11Platform::Drawable> X11Platform::topLevelDrawable(xcb_window_t w) {
   const xcb_window_t top = topLevelOf(w);
   if (!top) return std::nullopt;

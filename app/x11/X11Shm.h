@@ -42,6 +42,7 @@ class ShmImage {
   xcb_shm_seg_t seg_ = 0;
   void* addr_ = nullptr;
   std::size_t size_ = 0;
+  bool populated_ = false;  // the segment's pages are mapped in this process
 };
 
 }  // namespace lumivore

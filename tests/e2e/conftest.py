@@ -323,6 +323,14 @@ class Desktop:
         wait_until(still, timeout, interval=0.1)
         return shots[-1]
 
+    def clipboard(self, target):
+        """The clipboard's contents as type `target`, read by xclip (b"" when none)."""
+        try:
+            return subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"],
+                                  env=self.env, capture_output=True, timeout=10).stdout
+        except subprocess.TimeoutExpired:
+            return b""
+
     # -- input -----------------------------------------------------------------------
 
     def key(self, win, keysym):

@@ -34,14 +34,6 @@ def decode(data, fmt):
     return int(parts[1]), int(parts[2]), parts[4]
 
 
-def clipboard(desktop, target):
-    try:
-        return subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"],
-                              env=desktop.env, capture_output=True, timeout=10).stdout
-    except subprocess.TimeoutExpired:
-        return b""
-
-
 
 def settled_client(desktop, win):
     """The client geometry once the window manager stopped moving the window."""
@@ -117,12 +109,12 @@ def test_copy_types_into_the_target_window_and_the_clipboard_holds_the_picture(
         typed.read_text() if typed.exists() else "nothing typed"
     assert desktop.active_window() == term
 
-    targets = clipboard(desktop, "TARGETS").decode().split()
+    targets = desktop.clipboard("TARGETS").decode().split()
     assert "image/png" in targets and "image/bmp" in targets
-    png = clipboard(desktop, "image/png")
+    png = desktop.clipboard("image/png")
     assert png.startswith(b"\x89PNG")
     assert decode(png, "png") == (width, height, shown)
-    assert decode(clipboard(desktop, "image/bmp"), "bmp") == (width, height, shown)
+    assert decode(desktop.clipboard("image/bmp"), "bmp") == (width, height, shown)
 
 
 def test_clipboard_outlives_the_program_only_with_a_clipboard_manager(openbox_desktop, new_copy,
@@ -140,14 +132,14 @@ def test_clipboard_outlives_the_program_only_with_a_clipboard_manager(openbox_de
         win = app.wait_window()
         client, shot = capture(desktop, win, (left + width // 2, top + height // 2))
         click(desktop, client[0] + COPY_BUTTON[0], client[1] + COPY_BUTTON[1])
-        png = wait_until(lambda: clipboard(desktop, "image/png"), 10)
+        png = wait_until(lambda: desktop.clipboard("image/png"), 10)
         assert decode(png, "png") == (width, height, picture_in_view(shot, client, (width, height)))
         assert app.close_with_esc(proc, win) == 0
         return png
 
     # Without a manager the picture goes with the program, as on any X desktop.
     copy_and_quit("alone")
-    assert clipboard(desktop, "image/png") == b""
+    assert desktop.clipboard("image/png") == b""
 
     log = tmp_path / "keeper.out"
     keeper = subprocess.Popen([KEEPER], env=desktop.env, stdout=open(log, "wb"),
@@ -156,7 +148,7 @@ def test_clipboard_outlives_the_program_only_with_a_clipboard_manager(openbox_de
     assert wait_until(lambda: b"ready" in log.read_bytes(), 10)
     png = copy_and_quit("kept")
     assert b"saved" in log.read_bytes()
-    assert clipboard(desktop, "image/png") == png
+    assert desktop.clipboard("image/png") == png
 
 
 def test_save_through_the_dialog_writes_png_and_jpeg_and_runs_the_program_on_the_name(

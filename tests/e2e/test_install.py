@@ -6,6 +6,7 @@ keeping its settings in the user's configuration folder."""
 import configparser
 import os
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -78,6 +79,7 @@ def test_Package_NamedAfterTheVersion_DeclaresWhatItNeeds(package):
     files = set(re.findall(r"\s\./(\S+)$", run(["dpkg-deb", "-c", str(package)]).stdout, re.M))
     expected = {"usr/bin/lumivore", "usr/share/applications/lumivore.desktop",
                 "usr/share/man/man1/lumivore.1.gz",
+                "usr/share/bash-completion/completions/lumivore",
                 "usr/share/metainfo/example.lumivore.Lumivore.metainfo.xml"}
     expected |= {f"usr/share/icons/hicolor/{s}x{s}/apps/lumivore.png" for s in ICON_SIZES}
     assert expected <= files, sorted(expected - files)
@@ -112,8 +114,29 @@ def test_DesktopEntryMetainfoAndManPage_PassTheirValidators(root):
     done = run(["man", "--warnings", "-l", str(share / "man" / "man1" / "lumivore.1.gz")], env)
     assert done.returncode == 0 and done.stderr == "", done.stderr
     assert re.search(rf"Lumivore {re.escape(VERSION)}\s", done.stdout), done.stdout[-300:]
-    for option in ("--help", "--version"):
+    for option in ("--help", "--version", "capture", "inspect", "--own-pixels", "--json"):
         assert option in done.stdout
+
+
+def test_BashCompletion_OffersTheCommandsAndTheirOptions(root):
+    script = root / "share" / "bash-completion" / "completions" / "lumivore"
+    framework = "/usr/share/bash-completion/bash_completion"
+
+    def complete(*words):
+        line = " ".join(("lumivore",) + words)
+        quoted = " ".join(shlex.quote(w) for w in ("lumivore",) + words)
+        code = (f"source {framework}; source {shlex.quote(str(script))}; "
+                f"COMP_WORDS=({quoted}); COMP_CWORD={len(words)}; "
+                f"COMP_LINE={shlex.quote(line)}; COMP_POINT={len(line)}; "
+                "_lumivore; printf '%s\\n' \"${COMPREPLY[@]}\"")
+        done = run(["bash", "-c", code])
+        assert done.returncode == 0, done.stderr
+        return sorted(done.stdout.split())
+
+    assert complete("") == ["--help", "--version", "capture", "inspect"]
+    assert complete("capture", "--c") == ["--class", "--client", "--copy"]
+    assert complete("inspect", "--") == ["--active", "--all", "--at", "--class", "--help",
+                                         "--json", "--pointer", "--title", "--window"]
 
 
 def test_HelpVersionAndUnknownOption_AnswerWithoutDisplayOrMarker(root, tmp_path):
