@@ -15,16 +15,8 @@ for tool in hyperfine maim scrot import display xdotool python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/deps.sh test)" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-. "$root/bench/xvfb.sh"
-start_xvfb
+source "$root/bench/x-session.sh"
+start_x_session 1920x1080x24 no-wm
 
 # The target: a window of exactly the screen's size at its corner, holding a
 # screenshot of real clients (text, icons, gradients).

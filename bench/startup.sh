@@ -10,24 +10,9 @@ exe="$(realpath "${1:-$root/build/lumivore}")"
 runs="${2:-20}"
 [ -x "$exe" ] || { echo "no executable at $exe (build first)" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+source "$root/bench/x-session.sh"
 cc -O2 -o "$work/probe" "$root/bench/startup-probe.c" $(pkg-config --cflags --libs xcb)
-
-. "$root/bench/xvfb.sh"
-start_xvfb
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.05
-done
+start_x_session 1920x1080x24
 
 times=()
 for i in $(seq "$runs"); do

@@ -58,7 +58,7 @@ bool GrabWindowPicture(Platform& platform, WindowId w, const WindowPictureOption
       why = "the window lies outside the screen";
       return false;
     }
-    if (!platform.grabScreen(area, pixels)) {
+    if (!platform.grabWindow(w, area, pixels)) {
       why = "the screen's pixels could not be read";
       return false;
     }
