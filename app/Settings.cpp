@@ -144,7 +144,7 @@ void TLumivoreForm::ReadFirstShowSettings() {
       LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
-  frameChecks_ = 0;
+  frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
   pointerFollowsFrame_ = true;
   frameWatch_->start();
   if (placement.state == 2) setWindowState(Qt::WindowMaximized);

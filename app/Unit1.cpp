@@ -357,9 +357,9 @@ void TLumivoreForm::ApplyOuterBounds() {
   }
   normalBoundsPending_ = false;
   normalMargins_ = m;
-  setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
-              std::max(1, wantedOuter_.width() - m.left() - m.right()),
-              std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
+  askedSize_ = QSize(std::max(1, wantedOuter_.width() - m.left() - m.right()),
+                     std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
+  setGeometry(QRect(QPoint(wantedOuter_.left + m.left(), wantedOuter_.top + m.top()), askedSize_));
 }
 
 void TLumivoreForm::CheckFrameKnown() {
@@ -368,17 +368,32 @@ void TLumivoreForm::CheckFrameKnown() {
   // the watch, since a frame still being built can show passing margins (and
   // negative ones, which are no frame at all). Without a window manager there
   // is no frame and the first placement stands.
+  //
+  // The watch ends a second after the last change. While there is no frame at
+  // all it goes on for ten seconds: a window manager started after Lumivore
+  // (both from a session's autostart) or slowed down by a busy machine frames
+  // the window late, and the bounds must still come out as stored.
   const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
+  ++frameChecks_;
+  const bool framed = frameBuilt && !m.isNull();
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
     // Once the user has taken the capture tool, the pointer is theirs.
     if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
+    lastFrameChange_ = frameChecks_;
+  } else if (framed && windowState() == Qt::WindowNoState && size() != askedSize_ &&
+             size() == QSize(wantedOuter_.width(), wantedOuter_.height()) && sizeRetries_ < 3) {
+    // A window manager still adopting the window may put back the size it saw
+    // before the frame (the whole outer size), after it took ours. Any other
+    // size is someone's resize and stands.
+    ++sizeRetries_;
+    ApplyOuterBounds();
   }
-  if (++frameChecks_ >= 50) {
-    pointerFollowsFrame_ = false;
+  constexpr int kSettled = 50, kNoFrameYet = 500;  // checks of 20 ms
+  if (frameChecks_ >= kSettled) pointerFollowsFrame_ = false;
+  if ((framed && frameChecks_ - lastFrameChange_ >= kSettled) || frameChecks_ >= kNoFrameYet)
     frameWatch_->stop();
-  }
 }
 
 void TLumivoreForm::changeEvent(QEvent* e) {
@@ -390,7 +405,7 @@ void TLumivoreForm::changeEvent(QEvent* e) {
       !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
     ApplyOuterBounds();
     pointerFollowsFrame_ = false;
-    frameChecks_ = 0;
+    frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
     frameWatch_->start();
   }
 }

@@ -406,6 +406,10 @@ class TLumivoreForm : public QWidget {
   bool pointerFollowsFrame_ = false;
   QTimer* frameWatch_ = nullptr;
   int frameChecks_ = 0;
+  int lastFrameChange_ = 0;
+  // The client size last asked for, and how often it was asked again.
+  QSize askedSize_;
+  int sizeRetries_ = 0;
 
  public:
   // Private fields in the order the program's design lists them.

@@ -5,10 +5,12 @@ window manager at all."""
 import os
 import shutil
 import subprocess
+import time
 
 import pytest
 
-from conftest import MAIN_CLASS, SCREEN_H, SCREEN_W, WM, not_under, wait_until
+from conftest import (MAIN_CLASS, SCREEN_H, SCREEN_W, WM, Desktop, not_under,
+                      start_window_manager, wait_until)
 
 SECOND_START_EXIT = 255  # -1 as a process exit status
 
@@ -77,6 +79,27 @@ def test_FirstStart_NoIni_CentredOnTopWithPointerOnCaptureTool(desktop, new_copy
     # The version is recorded as soon as the program starts.
     assert app.read_ini() == [("General", "Version", "155")]
     assert proc.poll() is None
+
+
+def test_WindowManagerStartedAfterLumivore_FrameStillCentred(new_copy, tmp_path):
+    """A session's autostart may start Lumivore before the window manager, or a busy
+    machine may let the window manager frame it late: the window is corrected to the
+    centred outer bounds whenever its frame arrives."""
+    (tmp_path / "late-wm").mkdir()
+    desktop = Desktop(None, tmp_path / "late-wm")
+    try:
+        app = new_copy(desktop)
+        app.start()
+        win = app.wait_window()
+        assert app.wait_outer(win, CENTRED) == CENTRED
+        # The window manager comes up a while after the window was placed.
+        time.sleep(1.5)
+        desktop.wm_proc = start_window_manager(WM, desktop.env, desktop.workdir)
+        assert desktop.wm_proc, f"{WM} did not come up"
+        assert wait_until(lambda: desktop.frame_extents(win)[2] > 0, 10), "no frame built"
+        assert app.wait_outer(win, CENTRED, timeout=5) == CENTRED
+    finally:
+        desktop.stop()
 
 
 def test_Esc_ClosesAndWritesEveryKeyInOrder(desktop, new_copy):
