@@ -12,6 +12,7 @@
 #include "app/x11/X11Platform.h"
 #include "cli/Cli.h"
 #include "cli/CliArgs.h"
+#include "ui/UiFont.h"
 #include "util/CommandLine.h"
 #include "util/Userfunc.h"
 
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
 
   TApplication app(argc, argv);
   QApplication::setApplicationName("Lumivore");
+  UseUiFontEverywhere();
   // The interface is Japanese: so are the buttons and prompts of Qt's own
   // dialogs (the save dialog's overwrite question), where the translations
   // are installed.
