@@ -120,6 +120,25 @@ TEST_F(SettingsLocationTest, BesideTheExecutableOnlyWhenThatFileCanBeWritten) {
   }
 }
 
+// Root may write into /usr/bin, yet an installed copy run by root keeps its
+// settings in root's own folder, like any other user's.
+TEST_F(SettingsLocationTest, InstalledCopy_NeverBesideItEvenForRoot) {
+  const EnvGuard xdg("XDG_CONFIG_HOME", config().string());
+  for (const char* exe : {"/usr/bin/lumivore", "/usr/local/bin/lumivore", "/bin/lumivore",
+                          "/usr/lib/lumivore/../../bin/lumivore"}) {
+    SCOPED_TRACE(exe);
+    const SettingsLocation l = LocateSettings(exe);
+    EXPECT_EQ(l.iniFile, (config() / "lumivore" / "lumivore.INI").string());
+    EXPECT_FALSE(fs::exists(fs::path(exe).parent_path() / "lumivore.INI"));
+  }
+  // A folder of the program's own elsewhere keeps it beside, for root too.
+  fs::permissions(program(), fs::perms(0777));
+  const fs::path usrLike = tmp_.path() / "usrlocal";
+  fs::create_directories(usrLike);
+  EXPECT_EQ(LocateSettings((usrLike / "lumivore").string()).iniFile,
+            (usrLike / "lumivore.INI").string());
+}
+
 TEST_F(SettingsLocationTest, BesideTheExecutable_NamedAfterIt) {
   fs::permissions(program(), fs::perms(0777));
   const SettingsLocation l = LocateAsOrdinaryUser((program() / "snap.shot").string());
