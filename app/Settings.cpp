@@ -160,7 +160,7 @@ bool TLumivoreForm::WriteAllSettings() {
   const QMargins m = !normalState                ? normalMargins_
                      : windowHandle() != nullptr ? windowHandle()->frameMargins()
                                                  : QMargins();
-  const QRect normal = normalState ? geometry() : isMaximized() ? NormalBounds() : normalGeometry();
+  const QRect normal = normalState ? geometry() : NormalBounds();
   const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
                    normal.bottom() + 1 + m.bottom()};
   const bool ok = SaveFormPlacement(*FIniFile, outer, isMaximized()) && SettingsTable::Write(*this);

@@ -210,6 +210,11 @@ void TLumivoreForm::BuildLayout() {
   CanButton->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(CanButton, &QPushButton::clicked, this, [this] { CanButtonClick(); });
 
+  normalSettle_ = new QTimer(this);
+  normalSettle_->setSingleShot(true);
+  normalSettle_->setInterval(300);
+  connect(normalSettle_, &QTimer::timeout, this, [this] { normalSeen_ = normalPending_; });
+
   frameWatch_ = new QTimer(this);
   frameWatch_->setInterval(20);
   connect(frameWatch_, &QTimer::timeout, this, [this] { CheckFrameKnown(); });
@@ -359,7 +364,9 @@ void TLumivoreForm::ApplyOuterBounds() {
   normalMargins_ = m;
   askedSize_ = QSize(std::max(1, wantedOuter_.width() - m.left() - m.right()),
                      std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
-  setGeometry(QRect(QPoint(wantedOuter_.left + m.left(), wantedOuter_.top + m.top()), askedSize_));
+  normalSeen_ = QRect(QPoint(wantedOuter_.left + m.left(), wantedOuter_.top + m.top()), askedSize_);
+  normalSettle_->stop();
+  setGeometry(normalSeen_);
 }
 
 void TLumivoreForm::CheckFrameKnown() {
@@ -398,6 +405,13 @@ void TLumivoreForm::CheckFrameKnown() {
 
 void TLumivoreForm::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
+  // Bounds that came just before a maximise were its steps; those that came
+  // just before a minimise were the user's.
+  if (e->type() == QEvent::WindowStateChange && normalSettle_->isActive()) {
+    normalSettle_->stop();
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+      normalSeen_ = normalPending_;
+  }
   // Restored for the first time after starting maximised: the normal bounds
   // were given before the frame was known, so place them again, and once
   // more when the window manager has put the normal frame back.
@@ -411,8 +425,7 @@ void TLumivoreForm::changeEvent(QEvent* e) {
 }
 
 QRect TLumivoreForm::NormalBounds() const {
-  const QRect qt = normalGeometry();
-  return qt == geometry() && normalSeen_.isValid() ? normalSeen_ : qt;
+  return normalSeen_.isValid() ? normalSeen_ : normalGeometry();
 }
 
 bool TLumivoreForm::event(QEvent* e) {
@@ -426,8 +439,10 @@ bool TLumivoreForm::event(QEvent* e) {
       screen()) {
     const QRect available = screen()->availableGeometry();
     const QRect outer = frameGeometry();
-    if (outer.width() < available.width() && outer.height() < available.height())
-      normalSeen_ = geometry();
+    if (outer.width() < available.width() && outer.height() < available.height()) {
+      normalPending_ = geometry();
+      normalSettle_->start();
+    }
   }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   // The stamp's pointer confinement never outlives the window's turn in

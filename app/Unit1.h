@@ -392,12 +392,16 @@ class TLumivoreForm : public QWidget {
   QMargins normalMargins_;
   // The bounds the window last had in the normal state. Some window managers
   // (xfwm4, fluxbox) announce a maximised window's new geometry, in one or
-  // more steps, before its maximised state, and Qt then takes the maximised
-  // bounds for the normal ones. Bounds that fill the screen's available width
-  // or height are such steps, and are not recorded here.
+  // more steps, before its maximised state, and Qt then takes such a step for
+  // the normal bounds. Bounds that fill the screen's available width or
+  // height are steps; others count only once they have stood for a moment
+  // without the window becoming maximised (fluxbox's first step is its full
+  // height below its own margin).
   QRect normalSeen_;
-  // The normal bounds once the window is maximised: Qt's, or normalSeen_ when
-  // Qt took the maximised bounds.
+  QRect normalPending_;
+  QTimer* normalSettle_ = nullptr;
+  // The normal bounds while the window is maximised or minimised: those seen
+  // last, else Qt's.
   QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.

@@ -273,8 +273,6 @@ def start_in_normal_bounds(desktop, new_copy):
 
 
 @not_under("i3", reason="i3 neither maximises nor minimises (iconifies) windows")
-@not_under("fluxbox", reason="fluxbox maximises in steps (height first) announced before the "
-                             "maximised state, so the normal bounds are not known reliably")
 def test_Restart_RestoresMaximisedStateAndNormalBounds(managed_desktop, new_copy):
     desktop = managed_desktop
     app, proc, win = start_in_normal_bounds(desktop, new_copy)
@@ -365,8 +363,6 @@ def test_UnwritableIni_ReportsAndStillCloses(managed_desktop, new_copy):
 
 
 @not_under("i3", reason="i3 neither maximises nor minimises (iconifies) windows")
-@not_under("fluxbox", reason="fluxbox maximises in steps (height first) announced before the "
-                             "maximised state, so the normal bounds are not known reliably")
 @pytest.mark.parametrize("minimised_from, state", [("normal", "0"), ("maximised", "2")])
 def test_CloseWhileMinimised_WritesStateAndNormalBounds(managed_desktop, new_copy,
                                                         minimised_from, state):
