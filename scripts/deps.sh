@@ -35,6 +35,8 @@ test_packages=(
   xfwm4 fluxbox i3-wm dbus-daemon
   # a Wayland session: weston's headless compositor with Xwayland
   weston xwayland
+  # a real X server with several monitors: Xorg's dummy video driver
+  xserver-xorg-core xserver-xorg-video-dummy
   # the validators of the installed desktop entry, metainfo and man page
   desktop-file-utils appstream man-db groff-base bash-completion
 )

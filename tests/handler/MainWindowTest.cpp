@@ -155,6 +155,12 @@ INSTANTIATE_TEST_SUITE_P(
                       1, QRect(850, 420, 220, 240)}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(MainWindow, FirstStart_CentredOnThePrimaryMonitorWhereverItLies) {
+  // The primary monitor has another one on its left, so it starts at x = 960.
+  desktop.setMonitors({Rect{960, 0, 2880, 1080}, Rect{0, 0, 960, 1080}});
+  EXPECT_EQ(start().requestedOuter(), QRect(1810, 420, 220, 240));
+}
+
 TEST_F(MainWindow, VersionKey_IsRaisedButNeverLowered) {
   writeIni("[General]\nVersion=200\n");
   start(false);
