@@ -8,9 +8,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import (WM, Desktop, not_under, spawn, start_window_manager, stop_group,
-                      wait_until)
-from test_capture import VIEW_TOP, crop, drag_wand_to, settled_client, start_client
+from conftest import WM, Desktop, not_under, spawn, start_window_manager, wait_until
+from test_capture import (VIEW_TOP, crop, drag_wand_to, looks_with_and_without_focus,
+                          settled_client, start_client)
 
 PRIMARY = (960, 0, 1920, 1080)
 
@@ -152,15 +152,7 @@ def test_window_across_two_monitors_is_captured_whole(monitors_desktop, new_copy
     spans = lambda: (g := desktop.outer_geometry(term))[0] < PRIMARY[0] < g[0] + g[2]
     assert wait_until(spans, 5), "the terminal does not span both monitors"
     left, top, width, height = settled_outer(desktop, term)
-    look = lambda: crop(desktop.settled_screenshot(), left, top, width, height)
-    desktop.x("xdotool", "windowactivate", "--sync", str(term))
-    assert wait_until(lambda: desktop.active_window() == term, 5)
-    focused = look()
-    other = start_client(desktop, ["xlogo", "-geometry", "100x100-0-0"], "XLogo")
-    assert wait_until(lambda: desktop.active_window() == other, 5)
-    unfocused = wait_until(lambda: (shown := look()) != focused and shown, 5)
-    assert unfocused, "the terminal's frame looks the same with and without the focus"
-    stop_group(desktop.procs.pop())
+    expected = looks_with_and_without_focus(desktop, term)
 
     app = new_copy(desktop)
     app.write_ini("[General]\nWinLeft=1300\nWinTop=100\nWinWidth=760\nWinHeight=620\n")
@@ -170,5 +162,4 @@ def test_window_across_two_monitors_is_captured_whole(monitors_desktop, new_copy
 
     cx, cy, cw, ch = desktop.client_geometry(win)
     assert cw >= width and ch >= VIEW_TOP + height
-    assert crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, width, height) in \
-        (focused, unfocused)
+    assert crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, width, height) in expected
