@@ -37,6 +37,8 @@ test_packages=(
   weston xwayland
   # a real X server with several monitors: Xorg's dummy video driver
   xserver-xorg-core xserver-xorg-video-dummy
+  # a compositor beside the window managers that have none of their own
+  picom
   # the validators of the installed desktop entry, metainfo and man page
   desktop-file-utils appstream man-db groff-base bash-completion
 )

@@ -42,6 +42,8 @@ def window_manager_command(name, workdir):
         # xfwm4 exits at once without a session bus; its compositor stays off,
         # as with Lumivore's other desktops.
         return ["dbus-run-session", "--", "xfwm4", "--replace", "--compositor=off"]
+    if name == "xfwm4-compositing":
+        return ["dbus-run-session", "--", "xfwm4", "--replace", "--compositor=on"]
     if name == "fluxbox":
         return ["fluxbox", "-no-slit", "-no-toolbar"]
     if name == "i3":
