@@ -96,6 +96,26 @@ def looks_with_and_without_focus(desktop, win):
     return [focused, unfocused]
 
 
+def capture_with_new_copy(desktop, new_copy, place, aim, size):
+    """Starts a Lumivore of 760 x 620 at `place`, drags its wand to `aim` and
+    returns its window, whose view is large enough for a picture of `size`."""
+    app = new_copy(desktop)
+    app.write_ini(f"[General]\nWinLeft={place[0]}\nWinTop={place[1]}\n"
+                  "WinWidth=760\nWinHeight=620\n")
+    app.start()
+    win = app.wait_window()
+    drag_wand_to(desktop, win, aim)
+    _, _, cw, ch = desktop.client_geometry(win)
+    assert cw >= size[0] and ch >= VIEW_TOP + size[1]
+    return win
+
+
+def view_shows(desktop, win, size):
+    """The picture at the top-left corner of Lumivore's view, `size` large."""
+    cx, cy, _, _ = desktop.client_geometry(win)
+    return crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, *size)
+
+
 @pytest.fixture(scope="module")
 def managed16_desktop(tmp_path_factory):
     """A 16-bit screen (5-6-5 TrueColor) with the window manager of this round."""
@@ -124,15 +144,9 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(capture_
     expected = looks_with_and_without_focus(desktop, term)
 
     # Lumivore opens over the right part of the terminal.
-    app = new_copy(desktop)
-    app.write_ini(f"[General]\nWinLeft={left + width - 120}\nWinTop={top + 30}\n"
-                  "WinWidth=760\nWinHeight=620\n")
-    app.start()
-    win = app.wait_window()
-    drag_wand_to(desktop, win, (left + 30, top + height // 2))
-
+    win = capture_with_new_copy(desktop, new_copy, (left + width - 120, top + 30),
+                                (left + 30, top + height // 2), (width, height))
     cx, cy, cw, ch = desktop.client_geometry(win)
-    assert cw >= width and ch >= VIEW_TOP + height
     after = desktop.settled_screenshot()
     # The view shows the working image 1:1 at its top-left corner, without
     # Lumivore's own window in it.

@@ -4,7 +4,8 @@ terminal over a coloured desktop is captured as the user sees it."""
 import pytest
 
 from conftest import WM, Desktop, not_under, spawn, start_window_manager, stop_group, wait_until
-from test_capture import VIEW_TOP, crop, drag_wand_to, looks_with_and_without_focus, start_client
+from test_capture import (capture_with_new_copy, crop, looks_with_and_without_focus, start_client,
+                          view_shows)
 
 
 class CompositedDesktop(Desktop):
@@ -59,13 +60,6 @@ def test_translucent_window_is_captured_as_it_appears(composited_desktop, new_co
                       != opaque, 5), "the terminal did not turn translucent"
     expected = looks_with_and_without_focus(desktop, term)
 
-    app = new_copy(desktop)
-    app.write_ini(f"[General]\nWinLeft={left + width + 40}\nWinTop={top}\n"
-                  "WinWidth=760\nWinHeight=620\n")
-    app.start()
-    win = app.wait_window()
-    drag_wand_to(desktop, win, (left + width // 2, top + height // 2))
-
-    cx, cy, cw, ch = desktop.client_geometry(win)
-    assert cw >= width and ch >= VIEW_TOP + height
-    assert crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, width, height) in expected
+    win = capture_with_new_copy(desktop, new_copy, (left + width + 40, top),
+                                (left + width // 2, top + height // 2), (width, height))
+    assert view_shows(desktop, win, (width, height)) in expected

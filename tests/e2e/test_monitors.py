@@ -9,8 +9,8 @@ from pathlib import Path
 import pytest
 
 from conftest import WM, Desktop, not_under, spawn, start_window_manager, wait_until
-from test_capture import (VIEW_TOP, crop, drag_wand_to, looks_with_and_without_focus,
-                          settled_client, start_client)
+from test_capture import (capture_with_new_copy, looks_with_and_without_focus, settled_client,
+                          start_client, view_shows)
 
 PRIMARY = (960, 0, 1920, 1080)
 
@@ -154,12 +154,6 @@ def test_window_across_two_monitors_is_captured_whole(monitors_desktop, new_copy
     left, top, width, height = settled_outer(desktop, term)
     expected = looks_with_and_without_focus(desktop, term)
 
-    app = new_copy(desktop)
-    app.write_ini("[General]\nWinLeft=1300\nWinTop=100\nWinWidth=760\nWinHeight=620\n")
-    app.start()
-    win = app.wait_window()
-    drag_wand_to(desktop, win, (left + width - 30, top + height // 2))
-
-    cx, cy, cw, ch = desktop.client_geometry(win)
-    assert cw >= width and ch >= VIEW_TOP + height
-    assert crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, width, height) in expected
+    win = capture_with_new_copy(desktop, new_copy, (1300, 100),
+                                (left + width - 30, top + height // 2), (width, height))
+    assert view_shows(desktop, win, (width, height)) in expected
