@@ -347,8 +347,17 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
   platform_.setCursorPos(Point{global.x(), global.y()});
 }
 
+QMargins TLumivoreForm::OuterMargins() {
+  // Some window managers draw a see-through shadow around the frame (weston
+  // under Xwayland), and the toolkit counts it into the frame: the bounds the
+  // user sees are the opaque ones, which only the desktop can tell.
+  if (const auto seen = platform_.visibleFrameMargins(static_cast<WindowId>(winId())))
+    return QMargins(seen->left, seen->top, seen->right, seen->bottom);
+  return windowHandle() ? windowHandle()->frameMargins() : QMargins();
+}
+
 void TLumivoreForm::ApplyOuterBounds() {
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const QMargins m = OuterMargins();
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
@@ -368,7 +377,7 @@ void TLumivoreForm::CheckFrameKnown() {
   // the watch, since a frame still being built can show passing margins (and
   // negative ones, which are no frame at all). Without a window manager there
   // is no frame and the first placement stands.
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const QMargins m = OuterMargins();
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
