@@ -33,8 +33,9 @@ test_packages=(
   maim scrot hyperfine
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
   xfwm4 fluxbox i3-wm dbus-daemon
-  # a Wayland session: weston's headless compositor with Xwayland
-  weston xwayland
+  # a Wayland session: weston's headless compositor with Xwayland, and the tests' own
+  # desktop portal (Python over GLib's D-Bus) on a private session bus
+  weston xwayland python3-gi
   # the validators of the installed desktop entry, metainfo and man page
   desktop-file-utils appstream man-db groff-base bash-completion
 )
