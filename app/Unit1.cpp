@@ -384,10 +384,10 @@ void TLumivoreForm::CheckFrameKnown() {
     // Once the user has taken the capture tool, the pointer is theirs.
     if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
   }
-  if (++frameChecks_ >= 50) {
-    pointerFollowsFrame_ = false;
-    frameWatch_->stop();
-  }
+  // The pointer follows the frame for the first second; the bounds for five,
+  // since a busy compositor may frame and paint a new window late.
+  if (++frameChecks_ >= 50) pointerFollowsFrame_ = false;
+  if (frameChecks_ >= 250) frameWatch_->stop();
 }
 
 void TLumivoreForm::changeEvent(QEvent* e) {

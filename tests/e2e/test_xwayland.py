@@ -68,7 +68,11 @@ def test_window_keeps_its_size_and_minimum_inside_westons_frame(weston_desktop, 
     seen = []
 
     def outer():
-        left, top, right, bottom = opaque_box(desktop.window_image(desktop.frame(win)))
+        image = desktop.window_image(desktop.frame(win))
+        if not image[2] or 255 not in image[2][3::4]:
+            seen.append("nothing painted")  # resized while being read, or not painted yet
+            return False
+        left, top, right, bottom = opaque_box(image)
         seen.append((right - left, bottom - top))
         return seen[-1] == size
 
@@ -137,15 +141,16 @@ def test_wand_capture_of_an_xterm_gives_its_own_pixels_and_xwayland_survives(wes
 STATUS_HEIGHT = 19
 
 
-def view(desktop, win, w, h):
-    """The colours of the view's top-left w x h pixels."""
-    return rgb(rgba_crop(desktop.window_image(win), 0, VIEW_TOP, w, h))
+def view(desktop, win, w, h, top=VIEW_TOP):
+    """The colours of the view's top-left w x h pixels (the view beginning at `top`)."""
+    return rgb(rgba_crop(desktop.window_image(win), 0, top, w, h))
 
 
 def status_line(desktop, win):
-    """The status bar's pixels, the text's picture."""
+    """The status bar's left 180 pixels, the start of its text's picture (alike in
+    windows of other widths)."""
     image = desktop.window_image(win)
-    return rgb(rgba_crop(image, 0, image[1] - STATUS_HEIGHT, image[0], STATUS_HEIGHT))
+    return rgb(rgba_crop(image, 0, image[1] - STATUS_HEIGHT, min(180, image[0]), STATUS_HEIGHT))
 
 
 def has_text(strip):
@@ -154,13 +159,13 @@ def has_text(strip):
     return len({pixels[i:i + 3] for i in range(0, len(pixels), 3)}) > 4
 
 
-def settled_view(desktop, win, w, h):
+def settled_view(desktop, win, w, h, top=VIEW_TOP):
     """The view's pixels once two reads a timer tick apart agree."""
-    seen = [view(desktop, win, w, h)]
+    seen = [view(desktop, win, w, h, top)]
 
     def still():
-        seen.append(view(desktop, win, w, h))
-        return seen[-1] == seen[-2]
+        seen.append(view(desktop, win, w, h, top))
+        return seen[-1] == seen[-2] and seen[-1][0]
 
     assert wait_until(still, 10, interval=0.15), "the view does not settle"
     return seen[-1]
@@ -185,12 +190,23 @@ def make_png(path, size, seed):
     return [bytes(b for x in range(w) for b in image.getpixel((x, y))) for y in range(h)]
 
 
-def start_lumivore(desktop, new_copy, portal=None):
+def start_lumivore(desktop, new_copy, portal=None, ini=None):
     app = new_copy(desktop)
+    if ini:
+        app.write_ini(ini)
     env = dict(desktop.env, DBUS_SESSION_BUS_ADDRESS=portal.address) if portal else None
     proc = app.start(env)
     win = app.wait_window()
-    assert wait_until(lambda: desktop.map_state(win) == "IsViewable", 10)
+    # Painted and settled: a press on the wand before that may find no capture tool.
+    seen = [None]
+
+    def painted():
+        image = desktop.window_image(win)
+        panel = rgba_crop(image, 0, 0, image[0], 42) if image[2] else []
+        seen.append(panel)
+        return has_text(panel) and seen[-1] == seen[-2]
+
+    assert wait_until(painted, 15, interval=0.2), "Lumivore's window is not painted"
     return proc, win
 
 
@@ -212,38 +228,50 @@ def test_wand_dropped_on_the_desktop_takes_the_portals_picture(weston_desktop, n
     assert len(calls) == 1, calls
     assert calls[0]["parent_window"] == "" and calls[0]["options"]["interactive"] is True
     # The picture's size in the status line, and the file left where the desktop put it.
-    assert has_text(status_line(desktop, win))
+    assert wait_until(lambda: has_text(status_line(desktop, win)), 10)
     assert png.read_bytes() == stored
     assert desktop.xwayland_running()
 
 
+@pytest.mark.timeout(240)  # six starts of Lumivore
 def test_no_picture_from_the_desktop_changes_nothing_and_says_why(weston_desktop, new_copy,
                                                                  tmp_path):
     desktop = weston_desktop
     portal = FakePortal(desktop, tmp_path)
-    proc, win = start_lumivore(desktop, new_copy, portal)
-    aim = empty_desktop_point(desktop, win)
 
-    def capture(answer):
-        """Drops the wand on the desktop while the portal answers `answer`; returns the
-        status line once the window is back, after checking that the view kept what it
-        showed at the release."""
+    def capture(answer, bus=True):
+        """Drops the wand of a new Lumivore on the desktop while the portal answers
+        `answer`; returns the status line once the window is back, after checking that
+        the view kept what it showed at the release. (weston places the window anew
+        each time it is shown again: a new copy for each drop keeps the drag simple.)"""
         if answer:
             portal.answer(answer)
         calls = len(portal.calls()) if portal.proc in desktop.procs else 0
+        proc, win = start_lumivore(desktop, new_copy, portal if bus else None)
         shown = []
-        # The wand rests on Lumivore's own window until the view previews it, so that
-        # the view holds a picture when the wand is dropped on the desktop.
-        drag_wand(desktop, win, aim,
-                  on_the_wand=lambda: wait_until(lambda: has_text(view(desktop, win, 200, 90)), 10),
+        # The wand rests on Lumivore's own window until the view, black at the start,
+        # previews the window, so that the view holds a picture when the wand is
+        # dropped on the desktop, where the preview stays.
+        drag_wand(desktop, win, empty_desktop_point(desktop, win),
+                  on_the_wand=lambda: wait_until(lambda: has_text(view(desktop, win, 200, 90)),
+                                                 10) or pytest.fail(
+                      f"{answer}: the press on the wand did not start a capture"),
                   before_release=lambda: shown.append(settled_view(desktop, win, 200, 90)))
         assert has_text(shown[0]), f"{answer}: no preview in the view"
-        assert wait_until(lambda: desktop.map_state(win) == "IsViewable" and
-                          has_text(status_line(desktop, win)), 20), f"{answer}: no message"
+        lines = [None]
+
+        def message():
+            lines.append(status_line(desktop, win) if desktop.map_state(win) == "IsViewable"
+                         else None)
+            return lines[-1] is not None and lines[-1] == lines[-2] and has_text(lines[-1])
+
+        assert wait_until(message, 20, interval=0.15), f"{answer}: no message"
         if portal.proc in desktop.procs:
             assert len(portal.calls()) == calls + 1
-        assert view(desktop, win, 200, 90) == shown[0], f"{answer}: the picture changed"
-        return status_line(desktop, win)
+        assert wait_until(lambda: view(desktop, win, 200, 90) == shown[0], 10), \
+            f"{answer}: the picture changed"
+        conftest.stop_group(proc)
+        return lines[-1]
 
     cancelled = capture("cancel")
     failed = capture("fail")
@@ -254,10 +282,6 @@ def test_no_picture_from_the_desktop_changes_nothing_and_says_why(weston_desktop
     no_portal = capture(None)
     assert len({bytes(b"".join(s)) for s in (cancelled, failed, no_portal)}) == 3, \
         "the three outcomes do not say three things"
-
-    # Without any session bus: the same word as without a portal.
-    conftest.stop_group(proc)
-    _, win = start_lumivore(desktop, new_copy)
-    aim = empty_desktop_point(desktop, win)
-    assert capture(None) == no_portal
+    # Without any session bus: the same words as without a portal.
+    assert capture(None, bus=False) == no_portal
     assert desktop.xwayland_running()
