@@ -112,6 +112,13 @@ class DesktopPortalTest : public ::testing::Test {
     return outcome.value_or(std::make_pair(Shot::Failed, Bitmap{}));
   }
   QString path(const char* name) const { return dir_.filePath(name); }
+  // Sends a Response on the last request object, from connection `from`.
+  void respond(QDBusConnection& from, uint code, const QVariantMap& results) {
+    QDBusMessage signal = QDBusMessage::createSignal(portal_->requestPath,
+                                                     "org.freedesktop.portal.Request", "Response");
+    signal << code << results;
+    from.send(signal);
+  }
   static QVariantMap Uri(const QString& uri) { return {{"uri", uri}}; }
 
   QTemporaryDir dir_;
@@ -223,17 +230,11 @@ TEST_F(DesktopPortalTest, AnswersFromAnotherProgram_AreIgnored) {
   asker_->screenshot([&](Shot s, Bitmap) { outcome = s; });
   ASSERT_TRUE(QTest::qWaitFor([&] { return !portal_->requestPath.isEmpty(); }, 10000));
   // Another program answers on the request object first.
-  QDBusMessage fake = QDBusMessage::createSignal(portal_->requestPath,
-                                                 "org.freedesktop.portal.Request", "Response");
-  fake << 0u << Uri("file://" + path("shot.png"));
-  other.send(fake);
+  respond(other, 0, Uri("file://" + path("shot.png")));
   QTest::qWait(300);
   EXPECT_FALSE(outcome.has_value());
   // The portal's own answer counts.
-  QDBusMessage real = QDBusMessage::createSignal(portal_->requestPath,
-                                                 "org.freedesktop.portal.Request", "Response");
-  real << 1u << QVariantMap();
-  service_->send(real);
+  respond(*service_, 1, {});
   EXPECT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 10000));
   EXPECT_EQ(outcome, Shot::Cancelled);
   QDBusConnection::disconnectFromBus("intruder");
@@ -247,10 +248,7 @@ TEST_F(DesktopPortalTest, OneRequestAtATime_AndTheNextAfterIt) {
   asker_->screenshot([&](Shot s, Bitmap) { second = s; });
   EXPECT_EQ(second, Shot::Failed);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !portal_->requestPath.isEmpty(); }, 10000));
-  QDBusMessage answer = QDBusMessage::createSignal(portal_->requestPath,
-                                                   "org.freedesktop.portal.Request", "Response");
-  answer << 1u << QVariantMap();
-  service_->send(answer);
+  respond(*service_, 1, {});
   ASSERT_TRUE(QTest::qWaitFor([&] { return first.has_value(); }, 10000));
   EXPECT_EQ(first, Shot::Cancelled);
   // Another request gets its own request object and answer.
