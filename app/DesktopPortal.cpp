@@ -40,8 +40,8 @@ DesktopPortal::DesktopPortal(QDBusConnection bus, int timeoutMs, QObject* parent
     : QObject(parent),
       bus_(std::move(bus)),
       timeoutMs_(timeoutMs),
-      watcher_(new QDBusServiceWatcher(kService, bus_,
-                                       QDBusServiceWatcher::WatchForUnregistration, this)) {
+      watcher_(new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForUnregistration,
+                                       this)) {
   timeout_.setSingleShot(true);
   connect(&timeout_, &QTimer::timeout, this, [this] { Finish(Platform::DesktopShot::Failed); });
   // A portal that leaves the bus will not answer any more.
@@ -105,8 +105,7 @@ void DesktopPortal::screenshot(Platform::DesktopShotDone done) {
 
 void DesktopPortal::Listen(const QString& path) {
   requestPath_ = path;
-  bus_.connect(kService, path, kRequest, "Response", this,
-               SLOT(Response(uint, QVariantMap)));
+  bus_.connect(kService, path, kRequest, "Response", this, SLOT(Response(uint, QVariantMap)));
 }
 
 void DesktopPortal::StopListening() {

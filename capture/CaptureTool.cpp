@@ -145,7 +145,7 @@ void TLumivoreForm::DesktopShotAnswered(Platform::DesktopShot result, Bitmap pic
   EndCapture(taken);
   if (taken) return;
   StatusBar1->setText(QString::fromUtf8(
-      result == Shot::Cancelled     ? "デスクトップのキャプチャーは取り消されました"
+      result == Shot::Cancelled ? "デスクトップのキャプチャーは取り消されました"
       : result == Shot::Unavailable ? "この種類のウィンドウはここではキャプチャーできません"
                                     : "デスクトップから画像を受け取れませんでした"));
 }

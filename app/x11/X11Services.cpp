@@ -29,8 +29,8 @@ void X11Platform::captureThroughDesktop(DesktopShotDone done) {
       done(DesktopShot::Unavailable, {});
       return;
     }
-    portal_ = new DesktopPortal(*bus, DesktopPortal::kDefaultTimeoutMs,
-                                QCoreApplication::instance());
+    portal_ =
+        new DesktopPortal(*bus, DesktopPortal::kDefaultTimeoutMs, QCoreApplication::instance());
   }
   portal_->screenshot(std::move(done));
 }

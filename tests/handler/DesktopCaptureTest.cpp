@@ -163,14 +163,13 @@ TEST_P(NoDesktopRequest, TheCaptureIsXs) {
             QString::fromUtf8("画像サイズ: %1 \u00d7  30 ").arg(GetParam().width, 4));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DesktopCapture, NoDesktopRequest,
-    ::testing::Values(
-        // A plain X desktop: over nothing, the last preview as ever.
-        NoRequestCase{"PlainXOverNothing", false, kNowhere, 40},
-        // An X window under the pointer is X's to capture, on any desktop.
-        NoRequestCase{"XWindowInAWaylandSession", true, Point{7, 7}, 40}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(DesktopCapture, NoDesktopRequest,
+                         ::testing::Values(
+                             // A plain X desktop: over nothing, the last preview as ever.
+                             NoRequestCase{"PlainXOverNothing", false, kNowhere, 40},
+                             // An X window under the pointer is X's to capture, on any desktop.
+                             NoRequestCase{"XWindowInAWaylandSession", true, Point{7, 7}, 40}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace lumivore

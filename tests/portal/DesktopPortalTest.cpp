@@ -48,11 +48,11 @@ class FakePortal : public QObject, protected QDBusContext {
     options = opts;
     QString sender = message().service().mid(1);
     sender.replace('.', '_');
-    requestPath = QString("%1/request/%2/%3")
-                      .arg(kPath, sender, opts.value("handle_token").toString());
+    requestPath =
+        QString("%1/request/%2/%3").arg(kPath, sender, opts.value("handle_token").toString());
     // The answer comes after the call returned, as the user chooses.
-    QMetaObject::invokeMethod(this, [this, path = requestPath] { Answer(path); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path = requestPath] { Answer(path); }, Qt::QueuedConnection);
     return QDBusObjectPath(requestPath);
   }
 
@@ -170,8 +170,8 @@ TEST_P(PortalAnswer, GivesNoPictureUnlessALocalImageFileCame) {
   text.write("no picture");
   text.close();
   ASSERT_EQ(mkfifo(path("pipe").toLocal8Bit().constData(), 0600), 0);
-  portal_->answer = std::make_pair(GetParam().response,
-                                   Uri(QString::fromUtf8(GetParam().uri).replace("%1", dir_.path())));
+  portal_->answer = std::make_pair(
+      GetParam().response, Uri(QString::fromUtf8(GetParam().uri).replace("%1", dir_.path())));
   const auto [shot, picture] = ask();
   EXPECT_EQ(shot, GetParam().expected);
   EXPECT_TRUE(picture.empty());
