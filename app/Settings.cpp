@@ -157,9 +157,7 @@ bool TLumivoreForm::WriteAllSettings() {
   // Record the normal bounds even when the window is minimised or maximised,
   // with the frame it has in the normal state.
   const bool normalState = !isMaximized() && !isMinimized();
-  const QMargins m = !normalState                ? normalMargins_
-                     : windowHandle() != nullptr ? windowHandle()->frameMargins()
-                                                 : QMargins();
+  const QMargins m = normalState ? OuterMargins() : normalMargins_;
   const QRect normal = normalState ? geometry() : NormalBounds();
   const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
                    normal.bottom() + 1 + m.bottom()};

@@ -352,8 +352,17 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
   platform_.setCursorPos(Point{global.x(), global.y()});
 }
 
+QMargins TLumivoreForm::OuterMargins() {
+  // Some window managers draw a see-through shadow around the frame (weston
+  // under Xwayland), and the toolkit counts it into the frame: the bounds the
+  // user sees are the opaque ones, which only the desktop can tell.
+  if (const auto seen = platform_.visibleFrameMargins(static_cast<WindowId>(winId())))
+    return QMargins(seen->left, seen->top, seen->right, seen->bottom);
+  return windowHandle() ? windowHandle()->frameMargins() : QMargins();
+}
+
 void TLumivoreForm::ApplyOuterBounds() {
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const QMargins m = OuterMargins();
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
@@ -376,11 +385,13 @@ void TLumivoreForm::CheckFrameKnown() {
   // negative ones, which are no frame at all). Without a window manager there
   // is no frame and the first placement stands.
   //
-  // The watch ends a second after the last change. While there is no frame at
-  // all it goes on for ten seconds: a window manager started after Lumivore
-  // (both from a session's autostart) or slowed down by a busy machine frames
-  // the window late, and the bounds must still come out as stored.
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  // The watch goes on for five seconds, since a busy compositor may frame and
+  // paint a new window late, and then ends a second after the last change.
+  // While there is no frame at all it goes on for ten: a window manager
+  // started after Lumivore (both from a session's autostart) or slowed down by
+  // a busy machine frames the window late, and the bounds must still come out
+  // as stored.
+  const QMargins m = OuterMargins();
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
   ++frameChecks_;
   const bool framed = frameBuilt && !m.isNull();
@@ -397,9 +408,10 @@ void TLumivoreForm::CheckFrameKnown() {
     ++sizeRetries_;
     ApplyOuterBounds();
   }
-  constexpr int kSettled = 50, kNoFrameYet = 500;  // checks of 20 ms
+  constexpr int kSettled = 50, kFrameLate = 250, kNoFrameYet = 500;  // checks of 20 ms
   if (frameChecks_ >= kSettled) pointerFollowsFrame_ = false;
-  if ((framed && frameChecks_ - lastFrameChange_ >= kSettled) || frameChecks_ >= kNoFrameYet)
+  if ((framed && frameChecks_ >= kFrameLate && frameChecks_ - lastFrameChange_ >= kSettled) ||
+      frameChecks_ >= kNoFrameYet)
     frameWatch_->stop();
 }
 

@@ -323,6 +323,14 @@ class TLumivoreForm : public QWidget {
   void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
   void CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
   void Timer1Timer();
+  // Where X shows no window but the desktop may show one of its own: the
+  // desktop is asked for the picture, and its answer ends the capture.
+  void CaptureThroughDesktop();
+  void DesktopShotAnswered(Platform::DesktopShot result, Bitmap picture);
+  // The end of every capture: the selection cleared, capture mode off, the
+  // wand back in the tool and the pointer beside the tool bar; the capture
+  // sound when a picture came.
+  void EndCapture(bool playSound);
   // The text of a pixel colour (a platform colour value) in a colour format.
   static QString ColourText(int format, std::uint32_t colorRef);
 
@@ -380,6 +388,8 @@ class TLumivoreForm : public QWidget {
   // once the window manager's frame is known.
   void ApplyOuterBounds();
   void CheckFrameKnown();
+  // The frame around the window's client area, as far as the user sees it.
+  QMargins OuterMargins();
 
   Platform& platform_;
   QString exePath_;
@@ -425,6 +435,8 @@ class TLumivoreForm : public QWidget {
   WindowId FTargetWnd = 0;
   short FCaptureCursor = 0;
   bool FCapturing = false;
+  // Capture mode waits for the desktop's answer (CaptureThroughDesktop).
+  bool FAwaitingDesktop = false;
   Rect FSelRect;
   bool FSelDrawing = false;
   bool FSelMoving = false;

@@ -33,8 +33,9 @@ test_packages=(
   maim scrot hyperfine
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
   xfwm4 fluxbox i3-wm dbus-daemon
-  # a Wayland session: weston's headless compositor with Xwayland
-  weston xwayland
+  # a Wayland session: weston's headless compositor with Xwayland, and the tests' own
+  # desktop portal (Python over GLib's D-Bus) on a private session bus
+  weston xwayland python3-gi
   # a real X server with several monitors: Xorg's dummy video driver
   xserver-xorg-core xserver-xorg-video-dummy
   # a compositor beside the window managers that have none of their own

@@ -4,10 +4,12 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <QPointer>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "app/DesktopPortal.h"
 #include "app/Platform.h"
 #include "app/x11/X11Pixels.h"
 
@@ -39,6 +41,7 @@ class X11Platform final : public Platform {
   void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
   WindowId activeWindow() override;
   std::optional<WindowDetails> windowDetails(WindowId w) override;
+  std::optional<Margins> visibleFrameMargins(WindowId w) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;
@@ -65,6 +68,10 @@ class X11Platform final : public Platform {
   std::optional<Bitmap> shellIcon(const std::string& file) override;
   void sleep(int ms) override;
   bool waitForFocus(WindowId w, int timeoutMs) override;
+  bool showsWindowsBeyondX() override { return xwayland_; }
+  // Through the desktop portal, on Xwayland only: an X desktop has no
+  // windows but X's.
+  void captureThroughDesktop(DesktopShotDone done) override;
 
   // Screen grabs go through MIT-SHM when the server offers it; switching it
   // off reads them over the socket (for comparisons and measurements).
@@ -108,6 +115,10 @@ class X11Platform final : public Platform {
   // draws itself are no X windows, and inside the opaque part of a 32-bit
   // frame drawn with a see-through shadow around it.
   Rect shownOnXwayland(xcb_window_t w, const Rect& outer);
+  // The opaque rectangle of a frame drawn with a see-through shadow around
+  // it, inside `cut` of the top-level window; nullopt while nothing in it is
+  // opaque (not painted yet).
+  std::optional<Rect> opaqueInside(const Drawable& top, const Rect& cut);
 
   xcb_atom_t atom(const char* name);
   // The window with WM_STATE at or below `w` (a frame's client), or 0.
@@ -155,6 +166,9 @@ class X11Platform final : public Platform {
   std::unique_ptr<ShmImage> shm_;
   std::unique_ptr<CanberraSound> sound_;
   _XDisplay* xlib_ = nullptr;  // only for decoding text, opened when first needed
+  // Made at the first request through the desktop; it belongs to the
+  // application object and goes with it.
+  QPointer<DesktopPortal> portal_;
 
   // Pointer confinement (X11Input.cpp): the four XFixes barriers around the
   // rectangle while it lasts; whether the server offers barriers at all.

@@ -1,4 +1,6 @@
 // Services of the X11 desktop that later features fill in.
+#include <QCoreApplication>
+
 #include "app/DesktopIcons.h"
 #include "app/x11/X11Platform.h"
 #include "imaging/IconReader.h"
@@ -14,5 +16,23 @@ std::vector<Bitmap> X11Platform::fileIcons(const std::string& file) {
 }
 
 std::optional<Bitmap> X11Platform::shellIcon(const std::string& file) { return TypeIcon(file); }
+
+// --- Pictures the desktop takes itself ------------------------------------------
+void X11Platform::captureThroughDesktop(DesktopShotDone done) {
+  if (!xwayland_ || !QCoreApplication::instance()) {
+    done(DesktopShot::Unavailable, {});
+    return;
+  }
+  if (!portal_) {
+    const auto bus = DesktopPortal::SessionBus();
+    if (!bus) {
+      done(DesktopShot::Unavailable, {});
+      return;
+    }
+    portal_ =
+        new DesktopPortal(*bus, DesktopPortal::kDefaultTimeoutMs, QCoreApplication::instance());
+  }
+  portal_->screenshot(std::move(done));
+}
 
 }  // namespace lumivore

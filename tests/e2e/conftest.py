@@ -8,12 +8,14 @@ when the fixture ends, whether the test passed, failed or timed out.
 """
 
 import ctypes
+import json
 import os
 import re
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -499,7 +501,7 @@ class WestonDesktop(Desktop):
         log = self.workdir / "weston.log"
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMIVORE_PLATFORM",
-                            "QT_SCALE_FACTOR", "XAUTHORITY")}
+                            "QT_SCALE_FACTOR", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS")}
         env["XDG_RUNTIME_DIR"] = str(runtime)
         self.xvfb = spawn(["weston", "--backend=headless-backend.so", "--xwayland",
                            "--socket=wayland-lumivore", f"--width={SCREEN_W}",
@@ -545,6 +547,9 @@ class WestonDesktop(Desktop):
         GetImage (ImageMagick's import drops the alpha of a 32-bit frame). Pixels of
         a window without alpha are opaque."""
         x11 = ctypes.CDLL("libX11.so.6")
+        # A window unmapped or resized meanwhile fails the request (BadMatch), and
+        # Xlib's own error handler would end the whole test run for it.
+        x11.XSetErrorHandler(_IGNORE_X_ERRORS)
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XGetImage.restype = ctypes.POINTER(_XImage)
         x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
@@ -573,6 +578,62 @@ class WestonDesktop(Desktop):
             out[3::4] = row[3::4] if i.depth == 32 else b"\xff" * width
             rgba[y * width * 4:(y + 1) * width * 4] = out
         return width, height, bytes(rgba)
+
+
+def start_session_bus(desktop):
+    """A private session bus (dbus-daemon) among the desktop's processes; returns its
+    address."""
+    with open(desktop.workdir / "dbus.log", "ab") as log:
+        proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                env=desktop.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=log, start_new_session=True,
+                                preexec_fn=_die_with_parent)
+    desktop.procs.append(proc)
+    line = b""
+    deadline = time.monotonic() + 15
+    while not line.endswith(b"\n") and time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.2)
+        if ready:
+            chunk = os.read(proc.stdout.fileno(), 256)
+            if not chunk:
+                break
+            line += chunk
+    assert line.strip(), "dbus-daemon did not report its address"
+    return line.decode().strip()
+
+
+class FakePortal:
+    """The tests' own desktop portal (fake_portal.py) on a private session bus of the
+    desktop: what it answers is set with answer(), the calls it got are in calls()."""
+
+    def __init__(self, desktop, workdir):
+        self.desktop = desktop
+        self.address = start_session_bus(desktop)
+        self.answer_file = Path(workdir) / "portal-answer"
+        self.log = Path(workdir) / "portal-calls.log"
+        self.answer("cancel")
+        self.proc = desktop.spawn([sys.executable, str(Path(__file__).with_name("fake_portal.py")),
+                                   self.address, str(self.answer_file), str(self.log)],
+                                  "fake-portal.log")
+        assert wait_until(lambda: self.log.exists() and "ready" in self.log.read_text(), 15), \
+            "the tests' portal did not take its name on the bus"
+
+    def answer(self, text):
+        self.answer_file.write_text(text)
+
+    def calls(self):
+        return [json.loads(line) for line in self.log.read_text().splitlines()
+                if line.startswith("{")]
+
+    def leave(self):
+        """Ends the portal; the bus stays."""
+        self.desktop.procs.remove(self.proc)
+        stop_group(self.proc)
+
+
+# An Xlib error handler that lets the failing call return its failure.
+_IGNORE_X_ERRORS = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(
+    lambda display, event: 0)
 
 
 class _XImage(ctypes.Structure):
