@@ -141,9 +141,8 @@ class Desktop:
         self.procs = []  # clients started by tests
         read_fd, write_fd = os.pipe()
         try:
-            self.xvfb = spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                               f"{SCREEN_W}x{SCREEN_H}x{depth}", "-nolisten", "tcp", "-noreset"],
-                              os.environ.copy(), self.workdir / "xvfb.log", pass_fds=(write_fd,))
+            self.xvfb = spawn(self.server_command(write_fd, depth), os.environ.copy(),
+                              self.workdir / "xvfb.log", pass_fds=(write_fd,))
             os.close(write_fd)
             write_fd = -1
             number = b""
@@ -161,7 +160,7 @@ class Desktop:
                 os.close(write_fd)
         if not number.strip():
             self.stop()
-            raise RuntimeError("Xvfb did not report a display number")
+            raise RuntimeError("the X server did not report a display number")
         self.display = ":" + number.decode().strip()
         runtime = self.workdir / "runtime"
         runtime.mkdir(mode=0o700)
@@ -172,11 +171,20 @@ class Desktop:
         # XDG_CONFIG_HOME: keep them private.
         self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
                         XDG_CONFIG_HOME=str(self.workdir / "config"))
+        self.prepare_screen()
         if wm:
             self.wm_proc = start_window_manager(wm, self.env, self.workdir)
             if not self.wm_proc:
                 self.stop()
                 raise RuntimeError(f"{wm} did not come up")
+
+    def server_command(self, display_fd, depth):
+        """The X server to start; it writes its display number to `display_fd`."""
+        return ["Xvfb", "-displayfd", str(display_fd), "-screen", "0",
+                f"{SCREEN_W}x{SCREEN_H}x{depth}", "-nolisten", "tcp", "-noreset"]
+
+    def prepare_screen(self):
+        """Sets the screen up once the server runs, before the window manager comes."""
 
     def stop_clients(self):
         while self.procs:

@@ -1,14 +1,9 @@
 """End to end on a desktop of two monitors: a real X server (Xorg with the dummy
 video driver) whose RandR monitors are a 960 x 1080 one on the left and the
 primary 1920 x 1080 one beside it, so the primary does not start at the origin."""
-import os
-import select
-import time
-from pathlib import Path
-
 import pytest
 
-from conftest import WM, Desktop, not_under, spawn, start_window_manager, wait_until
+from conftest import WM, Desktop, not_under, wait_until
 from test_capture import (capture_with_new_copy, looks_with_and_without_focus, settled_client,
                           start_client, view_shows)
 
@@ -47,45 +42,13 @@ class MonitorsDesktop(Desktop):
     the pointer reaches both, and Qt and (through Xinerama) the window manager
     see both."""
 
-    def __init__(self, wm, workdir):
-        self.wm = wm
-        self.workdir = Path(workdir)
-        self.wm_proc = None
-        self.procs = []
+    def server_command(self, display_fd, depth):
         conf = self.workdir / "xorg.conf"
         conf.write_text(XORG_CONF)
-        read_fd, write_fd = os.pipe()
-        try:
-            self.xvfb = spawn(["Xorg", "-displayfd", str(write_fd), "-config", str(conf),
-                               "-noreset", "-nolisten", "tcp",
-                               "-logfile", str(self.workdir / "xorg.log")],
-                              os.environ.copy(), self.workdir / "xorg.out",
-                              pass_fds=(write_fd,))
-            os.close(write_fd)
-            write_fd = -1
-            number = b""
-            deadline = time.monotonic() + 20
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                if select.select([read_fd], [], [], 0.2)[0]:
-                    chunk = os.read(read_fd, 16)
-                    if not chunk:
-                        break
-                    number += chunk
-        finally:
-            os.close(read_fd)
-            if write_fd >= 0:
-                os.close(write_fd)
-        if not number.strip():
-            self.stop()
-            raise RuntimeError("Xorg did not report a display number")
-        self.display = ":" + number.decode().strip()
-        runtime = self.workdir / "runtime"
-        runtime.mkdir(mode=0o700)
-        self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("QT_QPA_PLATFORM", "LUMIVORE_PLATFORM", "WAYLAND_DISPLAY",
-                                 "QT_SCALE_FACTOR", "XAUTHORITY")}
-        self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
-                        XDG_CONFIG_HOME=str(self.workdir / "config"))
+        return ["Xorg", "-displayfd", str(display_fd), "-config", str(conf), "-noreset",
+                "-nolisten", "tcp", "-logfile", str(self.workdir / "xorg.log")]
+
+    def prepare_screen(self):
         # The driver offers 16 outputs; the second one needs a mode of its own.
         for step in (["--newmode", "960x1080", "85.00", "960", "1000", "1100", "1200",
                       "1080", "1083", "1093", "1110"],
@@ -97,11 +60,6 @@ class MonitorsDesktop(Desktop):
         if "Monitors: 2" not in monitors:
             self.stop()
             raise RuntimeError(f"the two monitors were not set up: {monitors}")
-        if wm:
-            self.wm_proc = start_window_manager(wm, self.env, self.workdir)
-            if not self.wm_proc:
-                self.stop()
-                raise RuntimeError(f"{wm} did not come up")
 
 
 @pytest.fixture(scope="module")
