@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,15 @@ struct Rect {
   bool isEmpty() const { return right <= left || bottom <= top; }
   bool contains(Point p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
   friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// The widths of what lies around a window's own area: a frame's decorations.
+struct Margins {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  friend bool operator==(const Margins&, const Margins&) = default;
 };
 
 // The intersection of two rectangles; an empty result is all zero, as the
@@ -101,6 +111,15 @@ class Platform {
   };
   // nullopt when the window does not exist.
   virtual std::optional<WindowDetails> windowDetails(WindowId w) = 0;
+  // The decorations around one of Lumivore's own windows as the user sees
+  // them, where they are not the frame window's size: a frame drawn with a
+  // see-through shadow around it counts only its opaque part. nullopt where
+  // the frame's size is right, as the toolkit reports it. A frame whose
+  // pixels are not painted yet shows no opaque part: all four are -1 then.
+  virtual std::optional<Margins> visibleFrameMargins(WindowId w) {
+    (void)w;
+    return std::nullopt;
+  }
 
   // --- Screen --------------------------------------------------------------
   virtual int monitorCount() = 0;
@@ -163,6 +182,24 @@ class Platform {
 
   // A blocking pause of the calling thread.
   virtual void sleep(int ms) = 0;
+
+  // --- Pictures the desktop takes itself ---------------------------------
+  // Whether the desktop shows windows that are no X windows (the desktop and
+  // the windows of a Wayland session's own programs): where the pointer is
+  // over none of X's windows, only the desktop itself can give their picture.
+  virtual bool showsWindowsBeyondX() { return false; }
+  enum class DesktopShot {
+    Taken,        // the picture came
+    Cancelled,    // the user cancelled, or the desktop refused
+    Failed,       // an error, no answer in time, or a picture that cannot be read
+    Unavailable,  // no desktop service here takes pictures
+  };
+  using DesktopShotDone = std::function<void(DesktopShot, Bitmap)>;
+  // Asks the desktop for the picture of one of its windows; the desktop may
+  // let the user choose it in a dialog of its own. `done` is called exactly
+  // once on this thread, possibly before this returns, with the outcome and,
+  // when Taken, the picture.
+  virtual void captureThroughDesktop(DesktopShotDone done) { done(DesktopShot::Unavailable, {}); }
 
   // --- Hand-off ------------------------------------------------------------
   // Waits until `w` (or a window inside it) holds the keyboard focus, at most

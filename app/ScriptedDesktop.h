@@ -134,6 +134,23 @@ class ScriptedDesktop final : public Platform {
   std::set<WindowId> refusesFocus;
   bool waitForFocus(WindowId w, int timeoutMs) override;
 
+  // --- Pictures the desktop takes itself ------------------------------------
+  // Whether the desktop shows windows that X does not, and how it answers a
+  // request for a picture: at once with `desktopShotAnswer`, or, without
+  // one, later, when the test calls the request left in `desktopShotPending`.
+  bool windowsBeyondX = false;
+  std::optional<std::pair<DesktopShot, Bitmap>> desktopShotAnswer;
+  DesktopShotDone desktopShotPending;
+  int desktopShotRequests = 0;
+  bool showsWindowsBeyondX() override { return windowsBeyondX; }
+  void captureThroughDesktop(DesktopShotDone done) override {
+    ++desktopShotRequests;
+    if (desktopShotAnswer)
+      done(desktopShotAnswer->first, desktopShotAnswer->second);
+    else
+      desktopShotPending = std::move(done);
+  }
+
  private:
   std::vector<Window> windows_;  // topmost first
   std::vector<Rect> monitors_;

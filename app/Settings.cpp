@@ -144,7 +144,7 @@ void TLumivoreForm::ReadFirstShowSettings() {
       LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
-  frameChecks_ = 0;
+  frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
   pointerFollowsFrame_ = true;
   frameWatch_->start();
   if (placement.state == 2) setWindowState(Qt::WindowMaximized);
@@ -157,10 +157,8 @@ bool TLumivoreForm::WriteAllSettings() {
   // Record the normal bounds even when the window is minimised or maximised,
   // with the frame it has in the normal state.
   const bool normalState = !isMaximized() && !isMinimized();
-  const QMargins m = !normalState                ? normalMargins_
-                     : windowHandle() != nullptr ? windowHandle()->frameMargins()
-                                                 : QMargins();
-  const QRect normal = normalState ? geometry() : isMaximized() ? NormalBounds() : normalGeometry();
+  const QMargins m = normalState ? OuterMargins() : normalMargins_;
+  const QRect normal = normalState ? geometry() : NormalBounds();
   const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
                    normal.bottom() + 1 + m.bottom()};
   const bool ok = SaveFormPlacement(*FIniFile, outer, isMaximized()) && SettingsTable::Write(*this);

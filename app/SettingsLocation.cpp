@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -63,13 +64,28 @@ void MakeFolders(const fs::path& folder) {
   }
 }
 
+// Folders the system's packages install programs into (/bin and /sbin are
+// links into /usr on current systems, but not on all): root may write there,
+// yet a settings file beside an installed program would be shared by every
+// user and lost with the next upgrade.
+bool IsSystemFolder(const fs::path& folder) {
+  std::error_code ec;
+  const fs::path real = fs::weakly_canonical(folder, ec);
+  for (const char* top : {"/usr", "/bin", "/sbin"}) {
+    const fs::path system(top);
+    if (std::mismatch(system.begin(), system.end(), real.begin(), real.end()).first == system.end())
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 SettingsLocation LocateSettings(const std::string& exePath) {
   std::error_code ec;
   const fs::path exe = fs::absolute(exePath, ec);
   SettingsLocation beside = In(exe.parent_path(), exe.stem().string());
-  if (CanWrite(beside.iniFile)) return beside;
+  if (!IsSystemFolder(exe.parent_path()) && CanWrite(beside.iniFile)) return beside;
   const fs::path folder = ConfigFolder() / "lumivore";
   MakeFolders(folder);
   return In(folder, "lumivore");

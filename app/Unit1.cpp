@@ -210,6 +210,11 @@ void TLumivoreForm::BuildLayout() {
   CanButton->setShortcut(QKeySequence(Qt::Key_Escape));
   connect(CanButton, &QPushButton::clicked, this, [this] { CanButtonClick(); });
 
+  normalSettle_ = new QTimer(this);
+  normalSettle_->setSingleShot(true);
+  normalSettle_->setInterval(300);
+  connect(normalSettle_, &QTimer::timeout, this, [this] { normalSeen_ = normalPending_; });
+
   frameWatch_ = new QTimer(this);
   frameWatch_->setInterval(20);
   connect(frameWatch_, &QTimer::timeout, this, [this] { CheckFrameKnown(); });
@@ -347,8 +352,17 @@ void TLumivoreForm::PutPointerOnCaptureTool() {
   platform_.setCursorPos(Point{global.x(), global.y()});
 }
 
+QMargins TLumivoreForm::OuterMargins() {
+  // Some window managers draw a see-through shadow around the frame (weston
+  // under Xwayland), and the toolkit counts it into the frame: the bounds the
+  // user sees are the opaque ones, which only the desktop can tell.
+  if (const auto seen = platform_.visibleFrameMargins(static_cast<WindowId>(winId())))
+    return QMargins(seen->left, seen->top, seen->right, seen->bottom);
+  return windowHandle() ? windowHandle()->frameMargins() : QMargins();
+}
+
 void TLumivoreForm::ApplyOuterBounds() {
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  const QMargins m = OuterMargins();
   assumedMargins_ = m;
   setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
   if (isMaximized()) {
@@ -357,9 +371,11 @@ void TLumivoreForm::ApplyOuterBounds() {
   }
   normalBoundsPending_ = false;
   normalMargins_ = m;
-  setGeometry(wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
-              std::max(1, wantedOuter_.width() - m.left() - m.right()),
-              std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
+  askedSize_ = QSize(std::max(1, wantedOuter_.width() - m.left() - m.right()),
+                     std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
+  normalSeen_ = QRect(QPoint(wantedOuter_.left + m.left(), wantedOuter_.top + m.top()), askedSize_);
+  normalSettle_->stop();
+  setGeometry(normalSeen_);
 }
 
 void TLumivoreForm::CheckFrameKnown() {
@@ -368,21 +384,46 @@ void TLumivoreForm::CheckFrameKnown() {
   // the watch, since a frame still being built can show passing margins (and
   // negative ones, which are no frame at all). Without a window manager there
   // is no frame and the first placement stands.
-  const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  //
+  // The watch goes on for five seconds, since a busy compositor may frame and
+  // paint a new window late, and then ends a second after the last change.
+  // While there is no frame at all it goes on for ten: a window manager
+  // started after Lumivore (both from a session's autostart) or slowed down by
+  // a busy machine frames the window late, and the bounds must still come out
+  // as stored.
+  const QMargins m = OuterMargins();
   const bool frameBuilt = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0;
+  ++frameChecks_;
+  const bool framed = frameBuilt && !m.isNull();
   if (frameBuilt && m != assumedMargins_) {
     ApplyOuterBounds();
     // Once the user has taken the capture tool, the pointer is theirs.
     if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
+    lastFrameChange_ = frameChecks_;
+  } else if (framed && windowState() == Qt::WindowNoState && size() != askedSize_ &&
+             size() == QSize(wantedOuter_.width(), wantedOuter_.height()) && sizeRetries_ < 3) {
+    // A window manager still adopting the window may put back the size it saw
+    // before the frame (the whole outer size), after it took ours. Any other
+    // size is someone's resize and stands.
+    ++sizeRetries_;
+    ApplyOuterBounds();
   }
-  if (++frameChecks_ >= 50) {
-    pointerFollowsFrame_ = false;
+  constexpr int kSettled = 50, kFrameLate = 250, kNoFrameYet = 500;  // checks of 20 ms
+  if (frameChecks_ >= kSettled) pointerFollowsFrame_ = false;
+  if ((framed && frameChecks_ >= kFrameLate && frameChecks_ - lastFrameChange_ >= kSettled) ||
+      frameChecks_ >= kNoFrameYet)
     frameWatch_->stop();
-  }
 }
 
 void TLumivoreForm::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
+  // Bounds that came just before a maximise were its steps; those that came
+  // just before a minimise were the user's.
+  if (e->type() == QEvent::WindowStateChange && normalSettle_->isActive()) {
+    normalSettle_->stop();
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+      normalSeen_ = normalPending_;
+  }
   // Restored for the first time after starting maximised: the normal bounds
   // were given before the frame was known, so place them again, and once
   // more when the window manager has put the normal frame back.
@@ -390,14 +431,13 @@ void TLumivoreForm::changeEvent(QEvent* e) {
       !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
     ApplyOuterBounds();
     pointerFollowsFrame_ = false;
-    frameChecks_ = 0;
+    frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
     frameWatch_->start();
   }
 }
 
 QRect TLumivoreForm::NormalBounds() const {
-  const QRect qt = normalGeometry();
-  return qt == geometry() && normalSeen_.isValid() ? normalSeen_ : qt;
+  return normalSeen_.isValid() ? normalSeen_ : normalGeometry();
 }
 
 bool TLumivoreForm::event(QEvent* e) {
@@ -411,8 +451,10 @@ bool TLumivoreForm::event(QEvent* e) {
       screen()) {
     const QRect available = screen()->availableGeometry();
     const QRect outer = frameGeometry();
-    if (outer.width() < available.width() && outer.height() < available.height())
-      normalSeen_ = geometry();
+    if (outer.width() < available.width() && outer.height() < available.height()) {
+      normalPending_ = geometry();
+      normalSettle_->start();
+    }
   }
   if (e->type() == QEvent::WindowDeactivate || e->type() == QEvent::Hide) CancelSelGestures();
   // The stamp's pointer confinement never outlives the window's turn in

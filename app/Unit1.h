@@ -323,6 +323,14 @@ class TLumivoreForm : public QWidget {
   void CapToolImgMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
   void CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
   void Timer1Timer();
+  // Where X shows no window but the desktop may show one of its own: the
+  // desktop is asked for the picture, and its answer ends the capture.
+  void CaptureThroughDesktop();
+  void DesktopShotAnswered(Platform::DesktopShot result, Bitmap picture);
+  // The end of every capture: the selection cleared, capture mode off, the
+  // wand back in the tool and the pointer beside the tool bar; the capture
+  // sound when a picture came.
+  void EndCapture(bool playSound);
   // The text of a pixel colour (a platform colour value) in a colour format.
   static QString ColourText(int format, std::uint32_t colorRef);
 
@@ -380,6 +388,8 @@ class TLumivoreForm : public QWidget {
   // once the window manager's frame is known.
   void ApplyOuterBounds();
   void CheckFrameKnown();
+  // The frame around the window's client area, as far as the user sees it.
+  QMargins OuterMargins();
 
   Platform& platform_;
   QString exePath_;
@@ -392,12 +402,16 @@ class TLumivoreForm : public QWidget {
   QMargins normalMargins_;
   // The bounds the window last had in the normal state. Some window managers
   // (xfwm4, fluxbox) announce a maximised window's new geometry, in one or
-  // more steps, before its maximised state, and Qt then takes the maximised
-  // bounds for the normal ones. Bounds that fill the screen's available width
-  // or height are such steps, and are not recorded here.
+  // more steps, before its maximised state, and Qt then takes such a step for
+  // the normal bounds. Bounds that fill the screen's available width or
+  // height are steps; others count only once they have stood for a moment
+  // without the window becoming maximised (fluxbox's first step is its full
+  // height below its own margin).
   QRect normalSeen_;
-  // The normal bounds once the window is maximised: Qt's, or normalSeen_ when
-  // Qt took the maximised bounds.
+  QRect normalPending_;
+  QTimer* normalSettle_ = nullptr;
+  // The normal bounds while the window is maximised or minimised: those seen
+  // last, else Qt's.
   QRect NormalBounds() const;
   // Shown maximised before the frame was known: the normal bounds are placed
   // again when the window is first restored.
@@ -406,6 +420,10 @@ class TLumivoreForm : public QWidget {
   bool pointerFollowsFrame_ = false;
   QTimer* frameWatch_ = nullptr;
   int frameChecks_ = 0;
+  int lastFrameChange_ = 0;
+  // The client size last asked for, and how often it was asked again.
+  QSize askedSize_;
+  int sizeRetries_ = 0;
 
  public:
   // Private fields in the order the program's design lists them.
@@ -417,6 +435,8 @@ class TLumivoreForm : public QWidget {
   WindowId FTargetWnd = 0;
   short FCaptureCursor = 0;
   bool FCapturing = false;
+  // Capture mode waits for the desktop's answer (CaptureThroughDesktop).
+  bool FAwaitingDesktop = false;
   Rect FSelRect;
   bool FSelDrawing = false;
   bool FSelMoving = false;

@@ -13,6 +13,7 @@
 #include "app/Unit1.h"
 #include "app/WindowModule.h"
 #include "cli/ClipboardServer.h"
+#include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
 using namespace lumivore;
@@ -69,6 +70,7 @@ extern "C" __attribute__((visibility("default"))) int lumivore_window_main(int a
 
   TApplication app(argc, argv);
   QApplication::setApplicationName("Lumivore");
+  UseUiFontEverywhere();
   // The interface is Japanese: so are the buttons and prompts of Qt's own
   // dialogs (the save dialog's overwrite question), where the translations
   // are installed.

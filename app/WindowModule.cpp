@@ -12,20 +12,17 @@ namespace {
 void* LoadModule(std::string& error) {
   // Installed: in the package's library folder, found from the executable's
   // own (LUMIVORE_INSTALLED_MODULE_DIR is the way from one to the other).
-  const std::string installed =
-      ExecutableDir() + "/" LUMIVORE_INSTALLED_MODULE_DIR "/" + kWindowModuleFile;
-  // Else the build folder it was built in: for the executable there, and
-  // for copies of it elsewhere (the tests run copies beside their settings).
-  const std::string built = std::string(LUMIVORE_BUILD_MODULE_DIR "/") + kWindowModuleFile;
-  const std::string* file = &installed;
-  if (::access(installed.c_str(), F_OK) != 0) {
-    if (::access(built.c_str(), F_OK) != 0) {
-      error = installed + ": not found";
-      return nullptr;
-    }
-    file = &built;
+  // Built: beside the executable. Nowhere else: a module is code run as
+  // the user, so it is never looked for where the executable did not put it.
+  const std::string dir = ExecutableDir();
+  const std::string installed = dir + "/" LUMIVORE_INSTALLED_MODULE_DIR "/" + kWindowModuleFile;
+  const std::string beside = dir + "/" + kWindowModuleFile;
+  const std::string& file = ::access(installed.c_str(), F_OK) == 0 ? installed : beside;
+  if (::access(file.c_str(), F_OK) != 0) {
+    error = installed + ": not found";
+    return nullptr;
   }
-  void* module = dlopen(file->c_str(), RTLD_LAZY | RTLD_LOCAL);
+  void* module = dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (!module) error = dlerror();
   return module;
 }

@@ -2,6 +2,7 @@
 // window under the pointer is tracked every 100 ms, release to capture it.
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QToolButton>
 
 #include "app/Unit1.h"
@@ -47,7 +48,8 @@ void TLumivoreForm::Timer1Timer() {
   CopyBtn->setEnabled(picture);
   SaveBtn->setEnabled(picture);
   UpdateActions();
-  if (!FCapturing) return;
+  // While the desktop takes the picture the view keeps what it showed.
+  if (!FCapturing || FAwaitingDesktop) return;
 
   const Point pos = platform_.cursorPos();
   const WindowId wnd = platform_.windowFromPoint(pos);
@@ -65,7 +67,7 @@ void TLumivoreForm::Timer1Timer() {
 }
 
 void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint) {
-  if (!FCapturing) return;
+  if (!FCapturing || FAwaitingDesktop) return;
   const bool delayed = (shift & Qt::ControlModifier) && FCaptureWait > 0;
   if (delayed) {
     // The delay is there for the user to open a menu or a tooltip in the
@@ -84,6 +86,10 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
     if (delayed) TakeCapturePointer();
     return;
   }
+  if (!FTargetWnd && platform_.showsWindowsBeyondX()) {
+    CaptureThroughDesktop();
+    return;
+  }
 
   // Hide unless the target lies wholly inside the main window.
   const Rect target = platform_.windowRect(FTargetWnd).value_or(Rect{});
@@ -100,6 +106,51 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
   }
   FWorkImage = FViewBitmap;
   FWorkImage.convertTo24();
+  EndCapture(true);
+}
+
+void TLumivoreForm::CaptureThroughDesktop() {
+  // X shows no window here, yet the desktop may show one of its own (a
+  // Wayland session's): the desktop takes the picture itself, after the user
+  // chose the window in its dialog, and answers later. Capture mode lasts
+  // until then, with the window hidden as for any capture and the tracking
+  // paused; the pointer is the user's again for the dialog.
+  FAwaitingDesktop = true;
+  ReleaseCapturePointer();
+  hide();
+  platform_.sync();
+  platform_.sleep(std::max(0, FHideWait));
+  QPointer<TLumivoreForm> self(this);
+  platform_.captureThroughDesktop([self](Platform::DesktopShot result, Bitmap picture) {
+    if (self) self->DesktopShotAnswered(result, std::move(picture));
+  });
+}
+
+void TLumivoreForm::DesktopShotAnswered(Platform::DesktopShot result, Bitmap picture) {
+  using Shot = Platform::DesktopShot;
+  const bool taken = result == Shot::Taken && !picture.empty();
+  if (taken) {
+    FWorkImage = std::move(picture);
+    FWorkImage.convertTo24();
+    ShowWorkingImage();
+  } else {
+    // No picture: the capture ends as over no window at all, with the view
+    // as it was.
+    FWorkImage = FViewBitmap;
+    FWorkImage.convertTo24();
+  }
+  // Shown while capture mode is still on: the show handler applies nothing.
+  show();
+  FAwaitingDesktop = false;
+  EndCapture(taken);
+  if (taken) return;
+  StatusBar1->setText(QString::fromUtf8(
+      result == Shot::Cancelled ? "デスクトップのキャプチャーは取り消されました"
+      : result == Shot::Unavailable ? "この種類のウィンドウはここではキャプチャーできません"
+                                    : "デスクトップから画像を受け取れませんでした"));
+}
+
+void TLumivoreForm::EndCapture(bool playSound) {
   FSelRect = Rect{};
   PlaceSelShape();
   FCapturing = false;
@@ -112,7 +163,7 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
   const QPoint back =
       ToolPanel->mapToGlobal(QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2));
   platform_.setCursorPos(Point{back.x(), back.y()});
-  PlaySettingSound(FCapSound);
+  if (playSound) PlaySettingSound(FCapSound);
 }
 
 }  // namespace lumivore

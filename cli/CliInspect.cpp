@@ -2,8 +2,7 @@
 // capture tool, and more, as text or JSON.
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
-#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -40,91 +39,46 @@ std::optional<Facts> Gather(Platform& platform, WindowId w) {
   return f;
 }
 
-// JSON written as Qt's QJsonDocument writes it indented: the keys of an
-// object sorted, four spaces a level, strings valid UTF-8 with only `"`, `\`
-// and control characters escaped.
-using Members = std::map<std::string, std::string>;  // key -> the value, written
+using nlohmann::json;
 
-std::string Pad(int level) { return std::string(4 * std::size_t(level), ' '); }
+// Titles and classes are bytes as the windows set them: invalid UTF-8 is
+// replaced, as the window shows it, before it goes into the JSON.
+json Utf8(const std::string& text) { return ValidUtf8(text); }
 
-std::string Quoted(const std::string& text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char c : ValidUtf8(text)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c >= 0 && c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+json RectJson(const Rect& r) {
+  return {{"x", r.left}, {"y", r.top}, {"width", r.width()}, {"height", r.height()}};
 }
 
-// An object whose members are written at `level` + 1.
-std::string Object(const Members& members, int level) {
-  std::string out = "{\n";
-  for (auto it = members.begin(); it != members.end(); ++it) {
-    out += Pad(level + 1) + Quoted(it->first) + ": " + it->second;
-    out += std::next(it) == members.end() ? "\n" : ",\n";
-  }
-  return out + Pad(level) + "}";
-}
-
-std::string Number(std::int64_t n) { return std::to_string(n); }
-std::string Boolean(bool b) { return b ? "true" : "false"; }
-
-std::string RectJson(const Rect& r, int level) {
-  return Object({{"x", Number(r.left)},
-                 {"y", Number(r.top)},
-                 {"width", Number(r.width())},
-                 {"height", Number(r.height())}},
-                level);
-}
-
-std::string PixelJson(Point at, std::optional<Rgb> colour, int level) {
-  Members pixel{{"x", Number(at.x)}, {"y", Number(at.y)}};
+json PixelJson(Point at, std::optional<Rgb> colour) {
+  json pixel{{"x", at.x}, {"y", at.y}};
   if (colour) {
     const std::uint32_t ref = ColorRefFromRgb(*colour);
-    pixel["rgb"] = Quoted(ColourText(1, ref));
-    pixel["colorref"] = Quoted(ColourText(2, ref));
-    pixel["html"] = Quoted(ColourText(3, ref));
+    pixel["rgb"] = ColourText(1, ref);
+    pixel["colorref"] = ColourText(2, ref);
+    pixel["html"] = ColourText(3, ref);
   }
-  return Object(pixel, level);
+  return pixel;
 }
 
-std::string Json(const Facts& f, Point at, std::optional<Rgb> colour, int level) {
+json Json(const Facts& f, Point at, std::optional<Rgb> colour) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08x", f.id);
-  return Object(
-      {
-          {"id", Number(f.id)},
-          {"id_hex", Quoted(hex)},
-          {"class", Quoted(f.cls)},
-          {"instance", Quoted(f.details.instance)},
-          {"title", Quoted(f.title)},
-          {"frame", RectJson(f.frame, level + 1)},
-          {"client", RectJson(f.details.client, level + 1)},
-          {"pid", f.details.pid ? Number(f.details.pid) : "null"},
-          {"depth", Number(f.details.depth)},
-          {"shaped", Boolean(f.shaped)},
-          {"minimised", Boolean(f.minimised)},
-          {"maximised", Boolean(f.details.maximized)},
-          {"above", Boolean(f.details.above)},
-          {"pixel", PixelJson(at, colour, level + 1)},
-      },
-      level);
+  return {
+      {"id", f.id},
+      {"id_hex", hex},
+      {"class", Utf8(f.cls)},
+      {"instance", Utf8(f.details.instance)},
+      {"title", Utf8(f.title)},
+      {"frame", RectJson(f.frame)},
+      {"client", RectJson(f.details.client)},
+      {"pid", f.details.pid ? json(f.details.pid) : json()},
+      {"depth", f.details.depth},
+      {"shaped", f.shaped},
+      {"minimised", f.minimised},
+      {"maximised", f.details.maximized},
+      {"above", f.details.above},
+      {"pixel", PixelJson(at, colour)},
+  };
 }
 
 std::string RectText(const Rect& r) {
@@ -174,7 +128,7 @@ int Inspect(const CliRequest& request, const std::function<std::unique_ptr<Platf
     if (!w) return CliFail(1, why);
     windows.push_back(w);
   }
-  std::vector<std::string> list;  // the objects, written at their depth in the output
+  json list = json::array();
   std::string text;
   for (WindowId w : windows) {
     const std::optional<Facts> facts = Gather(*platform, w);
@@ -185,20 +139,13 @@ int Inspect(const CliRequest& request, const std::function<std::unique_ptr<Platf
       return CliFail(1, "the window closed while it was read");
     }
     if (request.json) {
-      list.push_back(Json(*facts, at, colour, request.all ? 1 : 0));
+      list.push_back(Json(*facts, at, colour));
     } else {
       if (!text.empty()) text += "\n";
       text += Text(*facts, at, colour);
     }
   }
-  if (request.json && !request.all) {
-    text = list.at(0) + "\n";
-  } else if (request.json) {
-    text = "[\n";
-    for (std::size_t i = 0; i < list.size(); ++i)
-      text += Pad(1) + list[i] + (i + 1 < list.size() ? ",\n" : "\n");
-    text += "]\n";
-  }
+  if (request.json) text = (request.all ? list : list.at(0)).dump(4) + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (std::fflush(stdout) != 0) return CliFail(1, "cannot write to standard output");
   return 0;

@@ -108,6 +108,8 @@ bool TOpenDialog::Execute(QWidget* parent) {
   QFileDialog dialog(parent, Title, InitialDir, Filter);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // The filter reads as its caption alone; its patterns still pick the files.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   if (!DefaultExt.isEmpty()) dialog.setDefaultSuffix(DefaultExt);
   if (!FileName.isEmpty()) dialog.selectFile(FileName);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;

@@ -1,6 +1,8 @@
 #include "ui/UiFont.h"
 
+#include <QApplication>
 #include <QStringList>
+#include <QToolTip>
 
 namespace lumivore {
 
@@ -36,5 +38,13 @@ QFont UiFont(const QString& designedFace, int pixelSize) {
 }
 
 QFont MenuFont() { return UiFont("ＭＳ Ｐゴシック", 12); }
+
+void UseUiFontEverywhere() {
+  // Message boxes and tooltips of the designed desktop use its UI Gothic at
+  // 12 pixels, the height of the main window's text.
+  const QFont font = UiFont("MS UI Gothic", 12);
+  QApplication::setFont(font);
+  QToolTip::setFont(font);
+}
 
 }  // namespace lumivore

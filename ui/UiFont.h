@@ -20,4 +20,8 @@ QFont UiFont(const QString& designedFace, int pixelSize);
 // The font every popup menu entry starts with.
 QFont MenuFont();
 
+// Makes the mapped Gothic the application's font, so that what Qt draws on
+// its own (message boxes, tooltips, the file dialogs) matches the windows.
+void UseUiFontEverywhere();
+
 }  // namespace lumivore

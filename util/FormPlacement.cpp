@@ -13,18 +13,18 @@ FormPlacement LoadFormPlacement(const IniFile& ini, Platform& platform, QSize cu
   // X coordinates are 16-bit: anything beyond is a damaged file, not a place.
   width = std::clamp(width, std::clamp(minimumWidth, 1, 32767), 32767);
   height = std::clamp(height, 1, 32767);
+  // Centred on the primary monitor, which on X need not start at the origin
+  // (a monitor may lie left of or above it).
   const Rect screen = platform.primaryScreen();
-  const int screenWidth = screen.width();
-  const int screenHeight = screen.height();
-  int left = ini.ReadInteger("General", "WinLeft", (screenWidth - width) / 2);
-  int top = ini.ReadInteger("General", "WinTop", (screenHeight - height) / 2);
+  int left = ini.ReadInteger("General", "WinLeft", screen.left + (screen.width() - width) / 2);
+  int top = ini.ReadInteger("General", "WinTop", screen.top + (screen.height() - height) / 2);
   left = std::clamp(left, -32768, 32767);
   top = std::clamp(top, -32768, 32767);
   if (platform.monitorCount() == 1) {
-    if (left < 0) left = 0;
-    if (top < 0) top = 0;
-    if (left + width > screenWidth) left = screenWidth - width;
-    if (top + height > screenHeight) top = screenHeight - height;
+    if (left < screen.left) left = screen.left;
+    if (top < screen.top) top = screen.top;
+    if (left + width > screen.right) left = screen.right - width;
+    if (top + height > screen.bottom) top = screen.bottom - height;
   }
   FormPlacement p;
   p.outer = Rect{left, top, left + width, top + height};

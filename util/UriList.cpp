@@ -1,7 +1,6 @@
 #include "util/UriList.h"
 
 #include <cctype>
-#include <optional>
 
 namespace lumivore {
 namespace {
@@ -20,7 +19,9 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-std::optional<std::string> LocalFile(std::string_view uri) {
+}  // namespace
+
+std::optional<std::string> LocalFileFromUri(std::string_view uri) {
   if (!StartsWithNoCase(uri, "file:")) return std::nullopt;
   std::string_view rest = uri.substr(5);
   if (rest.substr(0, 2) == "//") {
@@ -52,8 +53,6 @@ std::optional<std::string> LocalFile(std::string_view uri) {
   return name;
 }
 
-}  // namespace
-
 std::vector<std::string> LocalFilesFromUriList(std::string_view list) {
   std::vector<std::string> files;
   while (!list.empty()) {
@@ -62,7 +61,7 @@ std::vector<std::string> LocalFilesFromUriList(std::string_view list) {
     list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
-    if (auto file = LocalFile(line)) files.push_back(std::move(*file));
+    if (auto file = LocalFileFromUri(line)) files.push_back(std::move(*file));
   }
   return files;
 }

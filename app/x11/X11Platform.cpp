@@ -558,6 +558,14 @@ void X11Platform::playSound(const std::string& file) {
   if (services_) services_->playSound(file);
 }
 
+void X11Platform::captureThroughDesktop(DesktopShotDone done) {
+  if (!xwayland_ || !services_) {
+    done(DesktopShot::Unavailable, {});
+    return;
+  }
+  services_->captureThroughDesktop(std::move(done));
+}
+
 void X11Platform::sleep(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

@@ -45,6 +45,7 @@ class X11Platform final : public Platform {
   void setWindowClass(WindowId w, const std::string& instance, const std::string& cls) override;
   WindowId activeWindow() override;
   std::optional<WindowDetails> windowDetails(WindowId w) override;
+  std::optional<Margins> visibleFrameMargins(WindowId w) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;
@@ -71,6 +72,10 @@ class X11Platform final : public Platform {
   std::optional<Bitmap> shellIcon(const std::string& file) override;
   void sleep(int ms) override;
   bool waitForFocus(WindowId w, int timeoutMs) override;
+  bool showsWindowsBeyondX() override { return xwayland_; }
+  // Through the services' desktop portal, on Xwayland only: an X desktop
+  // has no windows but X's.
+  void captureThroughDesktop(DesktopShotDone done) override;
 
   // Screen grabs go through MIT-SHM when the server offers it; switching it
   // off reads them over the socket. A segment pays off from the second grab
@@ -118,6 +123,10 @@ class X11Platform final : public Platform {
   // draws itself are no X windows, and inside the opaque part of a 32-bit
   // frame drawn with a see-through shadow around it.
   Rect shownOnXwayland(xcb_window_t w, const Rect& outer);
+  // The opaque rectangle of a frame drawn with a see-through shadow around
+  // it, inside `cut` of the top-level window; nullopt while nothing in it is
+  // opaque (not painted yet).
+  std::optional<Rect> opaqueInside(const Drawable& top, const Rect& cut);
 
   xcb_atom_t atom(const char* name);
   // The window with WM_STATE at or below `w` (a frame's client), or 0.

@@ -70,27 +70,32 @@ Rect X11Platform::shownOnXwayland(xcb_window_t w, const Rect& outer) {
   if (!top) return outer;
   const Rect cut = IntersectRect(outer, top->area);
   if (cut.isEmpty() || !top->layout.hasAlpha()) return cut;
+  return opaqueInside(*top, cut).value_or(cut);
+}
+
+std::optional<Rect> X11Platform::opaqueInside(const Drawable& top, const Rect& cut) {
   // The frame's shadow fades out around its opaque rectangle: find that
   // rectangle's edges on the middle row and the middle column.
   auto read = [&](const Rect& line) {
     return Fetch<xcb_get_image_reply_t>(
         conn_, xcb_get_image_reply,
-        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, top->id,
-                      static_cast<std::int16_t>(line.left - top->area.left),
-                      static_cast<std::int16_t>(line.top - top->area.top),
+        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, top.id,
+                      static_cast<std::int16_t>(line.left - top.area.left),
+                      static_cast<std::int16_t>(line.top - top.area.top),
                       static_cast<std::uint16_t>(line.width()),
                       static_cast<std::uint16_t>(line.height()), ~0u));
   };
   // First and last opaque pixel of a line of `n` pixels, `step` bytes apart.
   auto opaqueSpan = [&](const xcb_get_image_reply_t* image, int n,
                         std::size_t step) -> std::optional<std::pair<int, int>> {
-    if (!image || std::size_t(xcb_get_image_data_length(image)) < step * (n - 1) + top->layout.bytesPerPixel())
+    if (!image ||
+        std::size_t(xcb_get_image_data_length(image)) < step * (n - 1) + top.layout.bytesPerPixel())
       return std::nullopt;
     const std::uint8_t* data = xcb_get_image_data(image);
     int first = 0;
-    while (first < n && !top->layout.opaque(data + step * first)) ++first;
+    while (first < n && !top.layout.opaque(data + step * first)) ++first;
     int last = n - 1;
-    while (last > first && !top->layout.opaque(data + step * last)) --last;
+    while (last > first && !top.layout.opaque(data + step * last)) --last;
     if (first == n) return std::nullopt;
     return std::make_pair(first, last);
   };
@@ -98,9 +103,9 @@ Rect X11Platform::shownOnXwayland(xcb_window_t w, const Rect& outer) {
   const int midY = (cut.top + cut.bottom) / 2;
   auto row = read({cut.left, midY, cut.right, midY + 1});
   auto column = read({midX, cut.top, midX + 1, cut.bottom});
-  const auto across = opaqueSpan(row.get(), cut.width(), top->layout.bytesPerPixel());
-  const auto down = opaqueSpan(column.get(), cut.height(), top->layout.stride(1));
-  if (!across || !down) return cut;
+  const auto across = opaqueSpan(row.get(), cut.width(), top.layout.bytesPerPixel());
+  const auto down = opaqueSpan(column.get(), cut.height(), top.layout.stride(1));
+  if (!across || !down) return std::nullopt;
   return Rect{cut.left + across->first, cut.top + down->first, cut.left + across->second + 1,
               cut.top + down->second + 1};
 }
@@ -150,6 +155,19 @@ bool ReadImageBands(xcb_connection_t* conn, xcb_drawable_t d, std::uint8_t depth
 }
 
 }  // namespace
+
+std::optional<Margins> X11Platform::visibleFrameMargins(WindowId w) {
+  if (!xwayland_) return std::nullopt;
+  const auto where = serverPlacement(w);
+  if (!where || !where->framed) return std::nullopt;
+  const auto top = topLevelDrawable(w);
+  // An opaque frame shows all of itself: its size is right.
+  if (!top || !top->layout.hasAlpha()) return std::nullopt;
+  const auto shown = opaqueInside(*top, IntersectRect(where->outer, top->area));
+  if (!shown) return Margins{-1, -1, -1, -1};
+  return Margins{where->own.left - shown->left, where->own.top - shown->top,
+                 shown->right - where->own.right, shown->bottom - where->own.bottom};
+}
 
 bool X11Platform::copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth,
                             const PixelLayout& layout, bool shm, const Rect& r,

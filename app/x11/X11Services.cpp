@@ -1,11 +1,14 @@
 // The services the X11 desktop gets from the window's toolkit and the
 // desktop's libraries: Qt's clipboard (which hands the picture to a
 // clipboard manager when the program ends), icons from the icon theme and
-// from the files themselves, sounds through libcanberra.
+// from the files themselves, sounds through libcanberra, pictures of the
+// desktop through its portal.
 #include <QGuiApplication>
+#include <QPointer>
 #include <memory>
 
 #include "app/DesktopIcons.h"
+#include "app/DesktopPortal.h"
 #include "app/x11/X11Clipboard.h"
 #include "app/x11/X11Platform.h"
 #include "app/x11/X11Sound.h"
@@ -35,6 +38,21 @@ class ToolkitServices final : public DesktopServices {
     sound_->play(file);
   }
 
+  // The desktop portal, made at the first request; it belongs to the
+  // application object and goes with it.
+  void captureThroughDesktop(Platform::DesktopShotDone done) override {
+    if (!portal_) {
+      const auto bus = QCoreApplication::instance() ? DesktopPortal::SessionBus() : std::nullopt;
+      if (!bus) {
+        done(Platform::DesktopShot::Unavailable, {});
+        return;
+      }
+      portal_ =
+          new DesktopPortal(*bus, DesktopPortal::kDefaultTimeoutMs, QCoreApplication::instance());
+    }
+    portal_->screenshot(std::move(done));
+  }
+
   // Qt's own connection: a round trip there has the server handle all that
   // went before it.
   void sync() override {
@@ -46,6 +64,7 @@ class ToolkitServices final : public DesktopServices {
 
  private:
   std::unique_ptr<CanberraSound> sound_;
+  QPointer<DesktopPortal> portal_;
 };
 
 }  // namespace

@@ -8,18 +8,22 @@ when the fixture ends, whether the test passed, failed or timed out.
 """
 
 import ctypes
+import json
 import os
 import re
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import time
 from pathlib import Path
 
 import pytest
 
 SCREEN_W, SCREEN_H = 1920, 1080
+# The window, which the executable loads from beside itself when not installed.
+WINDOW_MODULE = "liblumivore-window.so"
 
 # The window manager of the managed desktops: LUMIVORE_WM names one of these
 # (openbox when unset). The suites run once per window manager; the desktop
@@ -42,6 +46,8 @@ def window_manager_command(name, workdir):
         # xfwm4 exits at once without a session bus; its compositor stays off,
         # as with Lumivore's other desktops.
         return ["dbus-run-session", "--", "xfwm4", "--replace", "--compositor=off"]
+    if name == "xfwm4-compositing":
+        return ["dbus-run-session", "--", "xfwm4", "--replace", "--compositor=on"]
     if name == "fluxbox":
         return ["fluxbox", "-no-slit", "-no-toolbar"]
     if name == "i3":
@@ -70,6 +76,17 @@ def start_window_manager(name, env, workdir, log_name="wm.log"):
     return proc
 MAIN_CLASS = "TLumivoreForm"
 X_TOOL_TIMEOUT = 10  # seconds for one xdotool/xprop/xwininfo call
+
+
+def copy_executable(exe, to):
+    """Copies the built executable to `to` (its settings then live beside the copy), with its
+    window module beside it, where the executable looks for it outside an installation."""
+    to = Path(to)
+    shutil.copy2(exe, to)
+    module = Path(exe).resolve().with_name(WINDOW_MODULE)
+    (to.parent / WINDOW_MODULE).unlink(missing_ok=True)
+    (to.parent / WINDOW_MODULE).symlink_to(module)
+    return to
 
 
 def _die_with_parent():
@@ -137,9 +154,8 @@ class Desktop:
         self.procs = []  # clients started by tests
         read_fd, write_fd = os.pipe()
         try:
-            self.xvfb = spawn(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                               f"{SCREEN_W}x{SCREEN_H}x{depth}", "-nolisten", "tcp", "-noreset"],
-                              os.environ.copy(), self.workdir / "xvfb.log", pass_fds=(write_fd,))
+            self.xvfb = spawn(self.server_command(write_fd, depth), os.environ.copy(),
+                              self.workdir / "xvfb.log", pass_fds=(write_fd,))
             os.close(write_fd)
             write_fd = -1
             number = b""
@@ -157,7 +173,7 @@ class Desktop:
                 os.close(write_fd)
         if not number.strip():
             self.stop()
-            raise RuntimeError("Xvfb did not report a display number")
+            raise RuntimeError("the X server did not report a display number")
         self.display = ":" + number.decode().strip()
         runtime = self.workdir / "runtime"
         runtime.mkdir(mode=0o700)
@@ -168,11 +184,20 @@ class Desktop:
         # XDG_CONFIG_HOME: keep them private.
         self.env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=str(runtime),
                         XDG_CONFIG_HOME=str(self.workdir / "config"))
+        self.prepare_screen()
         if wm:
             self.wm_proc = start_window_manager(wm, self.env, self.workdir)
             if not self.wm_proc:
                 self.stop()
                 raise RuntimeError(f"{wm} did not come up")
+
+    def server_command(self, display_fd, depth):
+        """The X server to start; it writes its display number to `display_fd`."""
+        return ["Xvfb", "-displayfd", str(display_fd), "-screen", "0",
+                f"{SCREEN_W}x{SCREEN_H}x{depth}", "-nolisten", "tcp", "-noreset"]
+
+    def prepare_screen(self):
+        """Sets the screen up once the server runs, before the window manager comes."""
 
     def stop_clients(self):
         while self.procs:
@@ -355,7 +380,7 @@ class Lumivore:
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / "lumivore"
-        shutil.copy2(exe, self.exe)
+        copy_executable(exe, self.exe)
         self.ini = self.folder / "lumivore.INI"
         self.procs = []
 
@@ -497,7 +522,7 @@ class WestonDesktop(Desktop):
         log = self.workdir / "weston.log"
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMIVORE_PLATFORM",
-                            "QT_SCALE_FACTOR", "XAUTHORITY")}
+                            "QT_SCALE_FACTOR", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS")}
         env["XDG_RUNTIME_DIR"] = str(runtime)
         self.xvfb = spawn(["weston", "--backend=headless-backend.so", "--xwayland",
                            "--socket=wayland-lumivore", f"--width={SCREEN_W}",
@@ -543,6 +568,9 @@ class WestonDesktop(Desktop):
         GetImage (ImageMagick's import drops the alpha of a 32-bit frame). Pixels of
         a window without alpha are opaque."""
         x11 = ctypes.CDLL("libX11.so.6")
+        # A window unmapped or resized meanwhile fails the request (BadMatch), and
+        # Xlib's own error handler would end the whole test run for it.
+        x11.XSetErrorHandler(_IGNORE_X_ERRORS)
         x11.XOpenDisplay.restype = ctypes.c_void_p
         x11.XGetImage.restype = ctypes.POINTER(_XImage)
         x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
@@ -571,6 +599,62 @@ class WestonDesktop(Desktop):
             out[3::4] = row[3::4] if i.depth == 32 else b"\xff" * width
             rgba[y * width * 4:(y + 1) * width * 4] = out
         return width, height, bytes(rgba)
+
+
+def start_session_bus(desktop):
+    """A private session bus (dbus-daemon) among the desktop's processes; returns its
+    address."""
+    with open(desktop.workdir / "dbus.log", "ab") as log:
+        proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                env=desktop.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=log, start_new_session=True,
+                                preexec_fn=_die_with_parent)
+    desktop.procs.append(proc)
+    line = b""
+    deadline = time.monotonic() + 15
+    while not line.endswith(b"\n") and time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.2)
+        if ready:
+            chunk = os.read(proc.stdout.fileno(), 256)
+            if not chunk:
+                break
+            line += chunk
+    assert line.strip(), "dbus-daemon did not report its address"
+    return line.decode().strip()
+
+
+class FakePortal:
+    """The tests' own desktop portal (fake_portal.py) on a private session bus of the
+    desktop: what it answers is set with answer(), the calls it got are in calls()."""
+
+    def __init__(self, desktop, workdir):
+        self.desktop = desktop
+        self.address = start_session_bus(desktop)
+        self.answer_file = Path(workdir) / "portal-answer"
+        self.log = Path(workdir) / "portal-calls.log"
+        self.answer("cancel")
+        self.proc = desktop.spawn([sys.executable, str(Path(__file__).with_name("fake_portal.py")),
+                                   self.address, str(self.answer_file), str(self.log)],
+                                  "fake-portal.log")
+        assert wait_until(lambda: self.log.exists() and "ready" in self.log.read_text(), 15), \
+            "the tests' portal did not take its name on the bus"
+
+    def answer(self, text):
+        self.answer_file.write_text(text)
+
+    def calls(self):
+        return [json.loads(line) for line in self.log.read_text().splitlines()
+                if line.startswith("{")]
+
+    def leave(self):
+        """Ends the portal; the bus stays."""
+        self.desktop.procs.remove(self.proc)
+        stop_group(self.proc)
+
+
+# An Xlib error handler that lets the failing call return its failure.
+_IGNORE_X_ERRORS = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(
+    lambda display, event: 0)
 
 
 class _XImage(ctypes.Structure):

@@ -77,6 +77,45 @@ def start_client(desktop, cmd, cls):
     return win
 
 
+def looks_with_and_without_focus(desktop, win):
+    """The window's outer bounds on screen, as it looks with and without the focus.
+    Its frame looks different in the two states, and the focus may come back to it
+    while Lumivore hides for the grab: a capture must equal one of the two. A new
+    window is not always given the focus, so each state is brought about and
+    waited for."""
+    left, top, width, height = desktop.outer_geometry(win)
+    look = lambda: crop(desktop.settled_screenshot(), left, top, width, height)
+    desktop.x("xdotool", "windowactivate", "--sync", str(win))
+    assert wait_until(lambda: desktop.active_window() == win, 5)
+    focused = look()
+    other = start_client(desktop, ["xlogo", "-geometry", "100x100-0-0"], "XLogo")
+    assert wait_until(lambda: desktop.active_window() == other, 5)
+    unfocused = wait_until(lambda: (shown := look()) != focused and shown, 5)
+    assert unfocused, "the window's frame looks the same with and without the focus"
+    stop_group(desktop.procs.pop())
+    return [focused, unfocused]
+
+
+def capture_with_new_copy(desktop, new_copy, place, aim, size):
+    """Starts a Lumivore of 760 x 620 at `place`, drags its wand to `aim` and
+    returns its window, whose view is large enough for a picture of `size`."""
+    app = new_copy(desktop)
+    app.write_ini(f"[General]\nWinLeft={place[0]}\nWinTop={place[1]}\n"
+                  "WinWidth=760\nWinHeight=620\n")
+    app.start()
+    win = app.wait_window()
+    drag_wand_to(desktop, win, aim)
+    _, _, cw, ch = desktop.client_geometry(win)
+    assert cw >= size[0] and ch >= VIEW_TOP + size[1]
+    return win
+
+
+def view_shows(desktop, win, size):
+    """The picture at the top-left corner of Lumivore's view, `size` large."""
+    cx, cy, _, _ = desktop.client_geometry(win)
+    return crop(desktop.settled_screenshot(), cx, cy + VIEW_TOP, *size)
+
+
 @pytest.fixture(scope="module")
 def managed16_desktop(tmp_path_factory):
     """A 16-bit screen (5-6-5 TrueColor) with the window manager of this round."""
@@ -102,32 +141,12 @@ def test_capture_of_a_partly_covered_window_equals_the_window_on_screen(capture_
                                   "printf 'Lumivore end to end\\033[?25l'; sleep 120"], "XTermCapture")
     desktop.x("xdotool", "mousemove", "1500", "900")
     left, top, width, height = desktop.outer_geometry(term)
-    # The terminal's frame looks different with and without the focus, and the
-    # focus may come back to it while Lumivore hides for the grab: the capture
-    # must equal the terminal as it looks in one of the two states. A new
-    # window is not always given the focus, so each state is brought about and
-    # waited for.
-    look = lambda: crop(desktop.settled_screenshot(), left, top, width, height)
-    desktop.x("xdotool", "windowactivate", "--sync", str(term))
-    assert wait_until(lambda: desktop.active_window() == term, 5)
-    focused = look()
-    other = start_client(desktop, ["xlogo", "-geometry", "100x100-0-0"], "XLogo")
-    assert wait_until(lambda: desktop.active_window() == other, 5)
-    unfocused = wait_until(lambda: (shown := look()) != focused and shown, 5)
-    assert unfocused, "the terminal's frame looks the same with and without the focus"
-    expected = [focused, unfocused]
-    stop_group(desktop.procs.pop())
+    expected = looks_with_and_without_focus(desktop, term)
 
     # Lumivore opens over the right part of the terminal.
-    app = new_copy(desktop)
-    app.write_ini(f"[General]\nWinLeft={left + width - 120}\nWinTop={top + 30}\n"
-                  "WinWidth=760\nWinHeight=620\n")
-    app.start()
-    win = app.wait_window()
-    drag_wand_to(desktop, win, (left + 30, top + height // 2))
-
+    win = capture_with_new_copy(desktop, new_copy, (left + width - 120, top + 30),
+                                (left + 30, top + height // 2), (width, height))
     cx, cy, cw, ch = desktop.client_geometry(win)
-    assert cw >= width and ch >= VIEW_TOP + height
     after = desktop.settled_screenshot()
     # The view shows the working image 1:1 at its top-left corner, without
     # Lumivore's own window in it.

@@ -5,13 +5,12 @@ facts through xprop and xwininfo, the clipboard through xclip."""
 import json
 import os
 import re
-import shutil
 import subprocess
 import time
 
 import pytest
 
-from conftest import WM, not_under, start_client, stop_group, wait_until
+from conftest import WM, copy_executable, not_under, start_client, stop_group, wait_until
 
 KEEPER = os.environ.get("LUMIVORE_CLIPBOARD_KEEPER", "")
 
@@ -82,7 +81,7 @@ def exe(tmp_path_factory):
     if not built or not os.access(built, os.X_OK):
         pytest.fail("LUMIVORE_EXE must name the built lumivore executable")
     copy = tmp_path_factory.mktemp("cli") / "lumivore"
-    shutil.copy2(built, copy)
+    copy_executable(built, copy)
     return str(copy)
 
 

@@ -1,11 +1,14 @@
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QTest>
+#include <QToolTip>
 
 #include "tests/handler/FormFixture.h"
 #include "ui/UiFont.h"
@@ -74,6 +77,10 @@ TEST_F(MainWindow, Close_WritesEveryKeyInOrderWithDefaults) {
 
 TEST_F(MainWindow, DesignedFonts_AreTheIpaGothicsWhateverElseIsInstalled) {
   TLumivoreForm& f = start();
+  UseUiFontEverywhere();  // as the program does at its start
+  QMessageBox box(QMessageBox::Critical, "Lumivore", QString::fromUtf8("書き込めません"));
+  const QLabel* boxText = box.findChild<QLabel*>("qt_msgbox_label");
+  ASSERT_NE(boxText, nullptr);
   struct FontCase {
     const char* what;
     QFont font;
@@ -88,6 +95,8 @@ TEST_F(MainWindow, DesignedFonts_AreTheIpaGothicsWhateverElseIsInstalled) {
       {"dialog", UiFont("ＭＳ Ｐゴシック", 13), "IPAPGothic", 13, false},
       {"half-width name", UiFont("MS PGothic", 12), "IPAPGothic", 12, false},
       {"fixed pitch", UiFont("ＭＳ ゴシック", 13), "IPAGothic", 13, true},
+      {"message box", boxText->font(), "IPAPGothic", 12, false},
+      {"tooltip", QToolTip::font(), "IPAPGothic", 12, false},
   };
   for (const FontCase& c : cases) {
     const QFontInfo info(c.font);
@@ -145,6 +154,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "WinHeight=99999999999\n",
                       1, QRect(850, 420, 220, 240)}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindow, FirstStart_CentredOnThePrimaryMonitorWhereverItLies) {
+  // The primary monitor has another one on its left, so it starts at x = 960.
+  desktop.setMonitors({Rect{960, 0, 2880, 1080}, Rect{0, 0, 960, 1080}});
+  EXPECT_EQ(start().requestedOuter(), QRect(1810, 420, 220, 240));
+}
 
 TEST_F(MainWindow, VersionKey_IsRaisedButNeverLowered) {
   writeIni("[General]\nVersion=200\n");

@@ -1,6 +1,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -361,6 +365,56 @@ TEST_F(OptionDlg, BrowsingForAProgramQuotesPathsWithBlanks) {
   d.RefSavCmdBtn->click();
   EXPECT_EQ(d.SavCmdEdit->text(), "/usr/bin/gimp");
   EXPECT_TRUE(desktop.soundsPlayed.empty());
+}
+
+// The real file dialog: its title, and the filter's caption shown alone, as
+// the user reads it, while the patterns still pick the files.
+TEST_F(OptionDlg, FileDialogsShowTheirFilterCaptionsWithoutPatterns) {
+  start();
+  TOptionDlg& d = open();
+  const QString folder = exeDir() + "/sounds";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  for (const char* name : {"a.wav", "b.oga", "c.txt"})
+    QFile(folder + "/" + name).open(QIODevice::WriteOnly);
+  d.ChgSndEdit->setText(folder + "/a.wav");
+  struct Seen {
+    QString title, caption;
+    QStringList files;
+  };
+  const auto browse = [](QPushButton* button) {
+    Seen seen;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      seen.title = dialog->windowTitle();
+      if (auto* combo = dialog->findChild<QComboBox*>("fileTypeCombo"))
+        seen.caption = combo->currentText();
+      // The list fills in from a background thread: wait for it.
+      auto* model = dialog->findChild<QFileSystemModel*>();
+      QTest::qWaitFor(
+          [&] {
+            return model && model->rowCount(model->index(dialog->directory().absolutePath())) > 0;
+          },
+          5000);
+      const QModelIndex root = model->index(dialog->directory().absolutePath());
+      for (int row = 0; row < model->rowCount(root); ++row) {
+        const QModelIndex i = model->index(row, 0, root);
+        if (model->flags(i) & Qt::ItemIsEnabled) seen.files << i.data().toString();
+      }
+      dialog->reject();
+    });
+    button->click();
+    seen.files.sort();
+    return seen;
+  };
+  const Seen sound = browse(d.RefChgSndBtn);
+  EXPECT_EQ(sound.title, QString::fromUtf8("サウンドファイルの指定"));
+  EXPECT_EQ(sound.caption, QString::fromUtf8("WAVファイル"));
+  EXPECT_EQ(sound.files, (QStringList{"a.wav", "b.oga"}));
+  const Seen program = browse(d.RefCpyCmdBtn);
+  EXPECT_EQ(program.title, QString::fromUtf8("実行プログラムの指定"));
+  EXPECT_EQ(program.caption, QString::fromUtf8("実行ファイル"));
+  EXPECT_EQ(d.ChgSndEdit->text(), folder + "/a.wav");
 }
 
 TEST_F(OptionDlg, TheMenuEntryShowsTheDialogModally) {

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "imaging/Codec.h"
 #include "imaging/Usr_wic.h"
+#include "tests/OrdinaryUser.h"
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
@@ -535,23 +536,32 @@ TEST(Save, SymbolicLinkIsWrittenThrough) {
   EXPECT_EQ(FormatOfFile(dir.file("real.png")), FileFormat::Png);
 }
 
+// "saved" or "refused", as an ordinary user: root may write anywhere. The
+// scratch folder is opened to that user; what is locked stays locked.
+std::string SaveAsOrdinaryUser(const test::ScratchDir& dir, const std::string& path) {
+  EXPECT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  return testutil::AsOrdinaryUser([&] {
+           return WicSaveImage(path, test::MakePattern(8, 8), 100, 0, 0) ? "saved" : "refused";
+         })
+      .value_or("the save as an ordinary user did not finish");
+}
+
 TEST(Save, UnwritableFolderFailsCleanly) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
   test::ScratchDir dir;
   const std::string folder = dir.file("locked");
   ASSERT_EQ(::mkdir(folder.c_str(), 0555), 0);
-  EXPECT_FALSE(WicSaveImage(folder + "/a.png", test::MakePattern(8, 8), 100, 0, 0));
+  EXPECT_EQ(SaveAsOrdinaryUser(dir, folder + "/a.png"), "refused");
   EXPECT_TRUE(test::ListDir(folder).empty());
 }
 
 TEST(Save, ReadOnlyFileIsNotReplaced) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
   test::ScratchDir dir;
   const std::string path = dir.file("locked.png");
   ASSERT_TRUE(test::WriteFile(path, {7, 7}));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  EXPECT_FALSE(WicSaveImage(path, test::MakePattern(8, 8), 100, 0, 0));
+  EXPECT_EQ(SaveAsOrdinaryUser(dir, path), "refused");
   EXPECT_EQ(test::ReadFile(path), (Bytes{7, 7}));
+  EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"locked.png"});
 }
 
 TEST(Save, MissingFolderFails) {

@@ -1,7 +1,5 @@
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "app/SettingsLocation.h"
+#include "tests/OrdinaryUser.h"
 #include "tests/unit/TestFiles.h"
 
 namespace lumivore {
@@ -44,35 +43,21 @@ class EnvGuard {
   std::optional<std::string> old_;
 };
 
-// Root may write into any folder, so permissions are checked as an ordinary user: when the
-// tests run as root, the location is decided in a child process that has become "nobody".
-// Folders that user should write are made writable for everyone (0777), others 0555.
+// Folders the ordinary user should write are made writable for everyone
+// (0777), others 0555.
 SettingsLocation LocateAsOrdinaryUser(const std::string& exe) {
-  if (::geteuid() != 0) return LocateSettings(exe);
-  int out[2];
-  if (::pipe(out) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(out[0]);
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+  const std::optional<std::string> text = testutil::AsOrdinaryUser([&] {
     const SettingsLocation l = LocateSettings(exe);
-    const std::string text = l.folder + '\n' + l.iniFile + '\n' + l.helpFile + '\n';
-    ::_exit(::write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 4);
-  }
-  ::close(out[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return l.folder + '\n' + l.iniFile + '\n' + l.helpFile + '\n';
+  });
+  EXPECT_TRUE(text) << "the check as an ordinary user did not finish";
+  if (!text) return {};
   SettingsLocation l;
-  std::size_t a = text.find('\n'), b = text.find('\n', a + 1);
+  std::size_t a = text->find('\n'), b = text->find('\n', a + 1);
   if (a == std::string::npos || b == std::string::npos) return {};
-  l.folder = text.substr(0, a);
-  l.iniFile = text.substr(a + 1, b - a - 1);
-  l.helpFile = text.substr(b + 1, text.size() - b - 2);
+  l.folder = text->substr(0, a);
+  l.iniFile = text->substr(a + 1, b - a - 1);
+  l.helpFile = text->substr(b + 1, text->size() - b - 2);
   return l;
 }
 
@@ -133,6 +118,25 @@ TEST_F(SettingsLocationTest, BesideTheExecutableOnlyWhenThatFileCanBeWritten) {
     EXPECT_EQ(fs::exists(config() / "lumivore"), !c.beside) << "made only when chosen";
     fs::remove_all(config() / "lumivore");
   }
+}
+
+// Root may write into /usr/bin, yet an installed copy run by root keeps its
+// settings in root's own folder, like any other user's.
+TEST_F(SettingsLocationTest, InstalledCopy_NeverBesideItEvenForRoot) {
+  const EnvGuard xdg("XDG_CONFIG_HOME", config().string());
+  for (const char* exe : {"/usr/bin/lumivore", "/usr/local/bin/lumivore", "/bin/lumivore",
+                          "/usr/lib/lumivore/../../bin/lumivore"}) {
+    SCOPED_TRACE(exe);
+    const SettingsLocation l = LocateSettings(exe);
+    EXPECT_EQ(l.iniFile, (config() / "lumivore" / "lumivore.INI").string());
+    EXPECT_FALSE(fs::exists(fs::path(exe).parent_path() / "lumivore.INI"));
+  }
+  // A folder of the program's own elsewhere keeps it beside, for root too.
+  fs::permissions(program(), fs::perms(0777));
+  const fs::path usrLike = tmp_.path() / "usrlocal";
+  fs::create_directories(usrLike);
+  EXPECT_EQ(LocateSettings((usrLike / "lumivore").string()).iniFile,
+            (usrLike / "lumivore.INI").string());
 }
 
 TEST_F(SettingsLocationTest, BesideTheExecutable_NamedAfterIt) {
