@@ -32,7 +32,7 @@ test_packages=(
   # the peers of the command-line benchmark
   maim scrot hyperfine
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
-  xfwm4 fluxbox i3-wm dbus-daemon
+  xfwm4 fluxbox i3-wm dbus-daemon kwin-x11 kwin-style-breeze
   # a Wayland session: weston's headless compositor with Xwayland, and the tests' own
   # desktop portal (Python over GLib's D-Bus) on a private session bus
   weston xwayland python3-gi

@@ -54,6 +54,15 @@ def window_manager_command(name, workdir):
         config = Path(workdir) / "i3.config"
         config.write_text(I3_CONFIG)
         return ["i3", "-c", str(config)]
+    if name == "kwin":
+        # KWin composites (OpenGL, on Xvfb through Mesa's software renderer) and runs its
+        # D-Bus services on a session bus of its own. Its settings are a user's who turned
+        # animations off, so a window shows at once at its final look.
+        config = Path(workdir) / "wm-home" / ".config"
+        config.mkdir(parents=True, exist_ok=True)
+        (config / "kdeglobals").write_text("[KDE]\nAnimationDurationFactor=0\n")
+        return ["env", f"XDG_CONFIG_HOME={config}", "dbus-run-session", "--",
+                "kwin_x11", "--replace"]
     raise ValueError(f"unknown window manager {name}")
 
 
