@@ -113,7 +113,10 @@ def spawn(cmd, env, log_path, **kwargs):
 
 
 def stop_group(proc, grace=2.0):
-    """Ends `proc` and everything in its process group; never waits unbounded."""
+    """Ends `proc` and everything in its process group; never waits unbounded. What is
+    still in the group once `proc` has ended is killed too: KWin, when it crashes on its
+    way out, starts a new copy of itself in the group before it dies, and that copy would
+    take over the next X server to get the same display number."""
     for sig, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, 5.0)):
         try:
             os.killpg(proc.pid, sig)
@@ -121,9 +124,13 @@ def stop_group(proc, grace=2.0):
             pass
         try:
             proc.wait(wait)
-            return
+            break
         except subprocess.TimeoutExpired:
             continue
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        pass
 
 
 def wait_until(probe, timeout, interval=0.05):

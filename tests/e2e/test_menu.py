@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import WM, copy_executable, start_window_manager, stop_group
+from conftest import WM, copy_executable, start_window_manager, stop_group, wait_until
 
 EXE = os.environ.get("LUMIVORE_EXE", "")
 
@@ -19,14 +19,14 @@ MENU_BUTTON = (1 + 2 + 2 * 33, 1 + 2, 33, 30)
 MENU_ANCHOR = (1 + 2 + 2 * 33 + 16, 1 + 16)
 
 
-def wait_for(predicate, timeout=5.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError(f"timed out waiting for {what}")
+def wait_for(predicate, timeout=15.0, what="condition"):
+    """What `predicate` returns once it is truthy. The deadline only bounds a failure: a
+    copy starting on a loaded machine under a compositing window manager may take more
+    than a few seconds to show its window."""
+    value = wait_until(predicate, timeout)
+    if not value:
+        raise AssertionError(f"timed out waiting for {what}")
+    return value
 
 
 @pytest.fixture
@@ -149,9 +149,10 @@ def capture_xlogo(env, wid):
         xdo(env, "mousemove", x + w - 21, y + 21, "mousedown", "1")
         xdo(env, "mousemove", x - 100, y + 100)
         xdo(env, "mousemove", lx + lw // 2, ly + lh // 2)
-        time.sleep(0.4)
+        time.sleep(0.4)  # hover as a user does: the preview grabs the target meanwhile
         xdo(env, "mouseup", "1")
-        time.sleep(0.6)
+        # The capture ends by putting the pointer back beside the tool bar.
+        wait_for(lambda: pointer(env) == (x + 119, y + 21), what="the capture's end")
     except BaseException:
         logo.terminate()
         raise
