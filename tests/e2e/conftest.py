@@ -85,6 +85,7 @@ def start_window_manager(name, env, workdir, log_name="wm.log"):
     return proc
 MAIN_CLASS = "TLumivoreForm"
 X_TOOL_TIMEOUT = 10  # seconds for one xdotool/xprop/xwininfo call
+STILL_FOR = 0.8  # seconds a screenshot must stay the same under KWin to count as settled
 
 
 def copy_executable(exe, to):
@@ -353,16 +354,25 @@ class Desktop:
         return int(parts[1]), int(parts[2]), parts[4]
 
     def settled_screenshot(self, timeout=5):
-        """A screenshot once two taken one after the other agree: windows that just
-        mapped or changed focus have repainted."""
-        shots = [self.screenshot()]
+        """A screenshot once those taken one after the other agree: windows that just
+        mapped or changed focus have repainted. Under KWin they must agree for
+        STILL_FOR seconds: its compositor, drawing with Mesa's software renderer on a
+        virtual X server, shows a whole black screen for a few tenths of a second now
+        and then when it repaints everything."""
+        still_for = STILL_FOR if self.wm == "kwin" else 0
+        first = self.screenshot()
+        run = [time.monotonic(), first, 1]  # since when, the shot, how many in a row
 
         def still():
-            shots.append(self.screenshot())
-            return shots[-1] == shots[-2]
+            shot = self.screenshot()
+            if shot == run[1]:
+                run[2] += 1
+            else:
+                run[:] = [time.monotonic(), shot, 1]
+            return run[2] >= 2 and time.monotonic() - run[0] >= still_for
 
         wait_until(still, timeout, interval=0.1)
-        return shots[-1]
+        return run[1]
 
     def clipboard(self, target):
         """The clipboard's contents as type `target`, read by xclip (b"" when none)."""
