@@ -6,6 +6,7 @@
 #include <QWindow>
 #include <variant>
 
+#include "app/DevicePixels.h"
 #include "app/IniFile.h"
 #include "app/Unit1.h"
 #include "util/Dialogs.h"
@@ -140,8 +141,14 @@ void TLumivoreForm::ReadCreationSettings() {
 }
 
 void TLumivoreForm::ReadFirstShowSettings() {
+  // The file keeps device pixels, as at 100 %: a window stored at one scale
+  // opens at the same place and size on the desktop at another. The default
+  // size and the narrowest width are the designed ones at the screen's scale.
+  const qreal scale = ScaleOf(this);
+  const auto device = [scale](int logical) { return qRound(logical * scale); };
   const FormPlacement placement =
-      LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
+      LoadFormPlacement(*FIniFile, platform_, DeviceSize(this), device(220), device(240),
+                        device(kMinOuterWidth));
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
@@ -158,9 +165,9 @@ bool TLumivoreForm::WriteAllSettings() {
   // with the frame it has in the normal state.
   const bool normalState = !isMaximized() && !isMinimized();
   const QMargins m = normalState ? OuterMargins() : normalMargins_;
-  const QRect normal = normalState ? geometry() : NormalBounds();
-  const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
-                   normal.bottom() + 1 + m.bottom()};
+  const Rect normal = DeviceRect(normalState ? geometry() : NormalBounds());
+  const Rect outer{normal.left - m.left(), normal.top - m.top(), normal.right + m.right(),
+                   normal.bottom + m.bottom()};
   const bool ok = SaveFormPlacement(*FIniFile, outer, isMaximized()) && SettingsTable::Write(*this);
   if (!ok) ErrorBox(this, QString::fromUtf8("%1 に書き込めません").arg(iniFileName()), "Lumivore");
   return ok;
