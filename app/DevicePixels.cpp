@@ -1,6 +1,7 @@
 #include "app/DevicePixels.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
@@ -102,8 +103,12 @@ QPointF WindowPixel(const QWidget* w, QPointF local) {
 
 QPoint WindowPixelOf(const QWidget* w) { return WindowPixel(w, QPointF(0, 0)).toPoint(); }
 
-QPoint WindowPixelAt(const QWidget* w, QPointF local) {
-  const QPointF d = WindowPixel(w, local);
+QPoint WindowPixelAt(const QWidget* w, const QMouseEvent& e) {
+  const QPointF mapped = w->mapTo(w->window(), e.position());
+  const QPointF scene = e.scenePosition();
+  const bool rounded =
+      std::abs(scene.x() - mapped.x()) <= 0.5 && std::abs(scene.y() - mapped.y()) <= 0.5;
+  const QPointF d = (rounded ? scene : mapped) * ScaleOf(w);
   return QPoint(static_cast<int>(std::floor(d.x() + kSlack)),
                 static_cast<int>(std::floor(d.y() + kSlack)));
 }

@@ -14,6 +14,7 @@
 
 #include "app/Platform.h"
 
+class QMouseEvent;
 class QPainter;
 class QScreen;
 class QWidget;
@@ -57,7 +58,12 @@ QPointF WindowPixel(const QWidget* w, QPointF local);
 // The device pixel of w's window where w's top-left corner lies, as
 // PaintInDevicePixels rounds it.
 QPoint WindowPixelOf(const QWidget* w);
-// The device pixel of w's window that a point of `w` (logical) lies in.
-QPoint WindowPixelAt(const QWidget* w, QPointF local);
+// The device pixel of w's window under a mouse event that `w` received. Qt
+// rounds the position it hands a child widget to whole logical pixels (half
+// a screen pixel off at 200 %); the event's position in the window (its scene
+// position) is exact where the window system delivered it. An event made by
+// the program or a test may carry its position in `w` as the scene position:
+// a scene position that the rounding cannot explain is not taken.
+QPoint WindowPixelAt(const QWidget* w, const QMouseEvent& e);
 
 }  // namespace lumivore

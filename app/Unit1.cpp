@@ -79,8 +79,8 @@ void TImageView::paintEvent(QPaintEvent*) {
   painter.drawImage(0, 0, WrapBitmap(bitmap_));
 }
 
-QPoint TImageView::pictureAt(const QWidget* w, QPointF local) const {
-  return WindowPixelAt(w, local) - WindowPixelOf(this);
+QPoint TImageView::pictureAt(const QWidget* w, const QMouseEvent& e) const {
+  return WindowPixelAt(w, e) - WindowPixelOf(this);
 }
 
 QRect TImageView::logicalCover(const QWidget* w, const Rect& r) const {
@@ -406,10 +406,26 @@ QMargins TLumivoreForm::OuterMargins() {
   // Some window managers draw a see-through shadow around the frame (weston
   // under Xwayland), and the toolkit counts it into the frame: the bounds the
   // user sees are the opaque ones, which only the desktop can tell.
-  if (const auto seen = platform_.visibleFrameMargins(static_cast<WindowId>(winId())))
+  const auto id = static_cast<WindowId>(winId());
+  if (const auto seen = platform_.visibleFrameMargins(id))
     return QMargins(seen->left, seen->top, seen->right, seen->bottom);
-  return windowHandle() ? DeviceMargins(windowHandle()->frameMargins(), ScaleOf(this))
-                        : QMargins();
+  if (!windowHandle()) return QMargins();
+  const qreal scale = ScaleOf(this);
+  const QMargins counted = DeviceMargins(windowHandle()->frameMargins(), scale);
+  if (scale == 1) return counted;
+  // Above 100 % the toolkit counts the frame in whole logical pixels, a pixel
+  // off where the frame has an odd width: the desktop's own count of the
+  // same frame is exact. Where the two tell of different frames (one being
+  // built, or gone while the window is hidden for a grab) the frame is not
+  // known yet: taking either would move the window by that pixel.
+  const auto frame = platform_.frameMargins(id);
+  if (!frame) return counted;
+  const QMargins exact(frame->left, frame->top, frame->right, frame->bottom);
+  const QMargins off = exact - counted;
+  if (std::max({std::abs(off.left()), std::abs(off.top()), std::abs(off.right()),
+                std::abs(off.bottom())}) < scale)
+    return exact;
+  return QMargins(-1, -1, -1, -1);
 }
 
 void TLumivoreForm::ApplyOuterBounds() {

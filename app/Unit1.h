@@ -25,6 +25,7 @@ class QFontMetrics;
 class QLineEdit;
 class QPainter;
 class QMenu;
+class QMouseEvent;
 class QMimeData;
 class QDropEvent;
 class QPushButton;
@@ -63,9 +64,8 @@ class TPanel : public QFrame {
 class TImageView : public QWidget {
  public:
   TImageView(QWidget* parent, const Bitmap& bitmap);
-  // The picture pixel under a point of a widget of this window (in that
-  // widget's logical coordinates).
-  QPoint pictureAt(const QWidget* w, QPointF local) const;
+  // The picture pixel under a mouse event received by a widget of this window.
+  QPoint pictureAt(const QWidget* w, const QMouseEvent& e) const;
   // The smallest rectangle of `w` (logical coordinates) that covers the
   // picture pixels of `r`.
   QRect logicalCover(const QWidget* w, const Rect& r) const;

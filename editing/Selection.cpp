@@ -73,7 +73,7 @@ bool TLumivoreForm::SelectionMouseEvent(QObject* watched, QEvent* e) {
   const bool onView = watched == Image1;
   // The handlers work in picture pixels: on the view, the pixel under the
   // pointer; on the frame, that pixel counted from the frame's corner.
-  QPoint pos = Image1->pictureAt(static_cast<QWidget*>(watched), m->position());
+  QPoint pos = Image1->pictureAt(static_cast<QWidget*>(watched), *m);
   if (!onView) pos -= QPoint(FSelRect.left, FSelRect.top);
   if (type == QEvent::MouseMove) {
     if (onView)

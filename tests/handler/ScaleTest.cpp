@@ -37,12 +37,16 @@ class Scale : public PictureFixture {
   }
   // The error a round trip through logical pixels may bring at this scale.
   int slack() const { return scale == std::floor(scale) ? 0 : 1; }
-  // A mouse event on the view at the middle of a device pixel of the window.
+  // A mouse event on the view over a device pixel of the window, as Qt hands
+  // it on from the window system: the position in the window exact, the one
+  // in the view rounded to whole logical pixels.
   void mouse(QEvent::Type type, QPoint windowPixel, Qt::MouseButtons buttons) {
-    const QPointF local = (QPointF(windowPixel) + QPointF(0.5, 0.5)) / scale -
-                          QPointF(form->Image1->mapTo(form.get(), QPoint(0, 0)));
+    const QPointF scene = QPointF(windowPixel) / scale;
+    const QPointF local =
+        (scene - QPointF(form->Image1->mapTo(form.get(), QPoint(0, 0)))).toPoint();
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, local, form->Image1->mapToGlobal(local), button, buttons, Qt::NoModifier);
+    QMouseEvent e(type, local, scene, form->Image1->mapToGlobal(local), button, buttons,
+                  Qt::NoModifier);
     QApplication::sendEvent(form->Image1, &e);
   }
 
