@@ -1,7 +1,9 @@
 // The settings of the main window: one table gives, for every key, its
 // section, type, default, where it lives and when it is read. The table is in
 // the order the keys are written at close, so a new file gets that order.
+#include <QGuiApplication>
 #include <QPalette>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <variant>
@@ -143,12 +145,20 @@ void TLumivoreForm::ReadCreationSettings() {
 void TLumivoreForm::ReadFirstShowSettings() {
   // The file keeps device pixels, as at 100 %: a window stored at one scale
   // opens at the same place and size on the desktop at another. The default
-  // size and the narrowest width are the designed ones at the screen's scale.
-  const qreal scale = ScaleOf(this);
+  // size and the narrowest width are the designed ones at the scale of the
+  // primary monitor, where a window without stored bounds opens.
+  // Stored bounds may lie on a monitor of a smaller scale: there the window
+  // may be as narrow as its logical minimum at that scale, which the window
+  // itself keeps.
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const qreal scale = primary ? primary->devicePixelRatio() : ScaleOf(this);
+  qreal smallest = scale;
+  for (const QScreen* s : QGuiApplication::screens())
+    smallest = std::min(smallest, s->devicePixelRatio());
   const auto device = [scale](int logical) { return qRound(logical * scale); };
   const FormPlacement placement =
       LoadFormPlacement(*FIniFile, platform_, DeviceSize(this), device(220), device(240),
-                        device(kMinOuterWidth));
+                        qRound(kMinOuterWidth * smallest));
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;

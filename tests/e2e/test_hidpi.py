@@ -152,3 +152,34 @@ def test_capture_view_and_selection_keep_screen_pixels(scaled, new_copy, tmp_pat
     assert (w, h) == part
     screen = desktop.settled_screenshot()
     assert pixels == crop(screen, left + inside[0], top + inside[1], *part)
+
+
+@pytest.fixture(scope="module")
+def mixed_monitors(tmp_path_factory):
+    """The two-monitor desktop with the primary monitor at 200 % and the one left of
+    it at 100 %, as QT_SCREEN_SCALE_FACTORS tells Qt."""
+    from test_monitors import MonitorsDesktop
+    desktop = MonitorsDesktop(WM, tmp_path_factory.mktemp("mixed"))
+    desktop.env["QT_SCREEN_SCALE_FACTORS"] = "DUMMY1=1;DUMMY0=2"
+    yield desktop
+    desktop.stop()
+
+
+@pytest.mark.parametrize("stored, expected", [
+    # No stored bounds: the designed size at the primary monitor's 200 %, centred on it.
+    ("", (960 + (1920 - 440) // 2, (1080 - 480) // 2, 440, 480)),
+    # Stored on the left monitor at 100 %: there, as stored.
+    ("WinLeft=100\nWinTop=300\nWinWidth=300\nWinHeight=400\n", (100, 300, 300, 400)),
+], ids=["primary-200%", "left-100%"])
+def test_each_monitor_has_its_own_scale(mixed_monitors, new_copy, stored, expected):
+    app = new_copy(mixed_monitors)
+    app.write_ini("[General]\n" + stored)
+    app.start()
+    win = app.wait_window()
+    seen = app.wait_outer(win, expected)
+    # At 200 % the client area lies on even screen pixels, next to a frame of odd width.
+    assert all(abs(a - b) <= 1 for a, b in zip(seen, expected)), seen
+    assert app.close_with_esc(app.procs[-1], win) == 0
+    values = [int(app.ini_value("General", k)) for k in ("WinLeft", "WinTop", "WinWidth",
+                                                           "WinHeight")]
+    assert all(abs(a - b) <= 1 for a, b in zip(values, expected)), values
