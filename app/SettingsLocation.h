@@ -11,7 +11,8 @@ namespace lumivore {
 // ("/opt/lumivore/lumivore" uses "/opt/lumivore/lumivore.INI"), as long as that settings file
 // can be written: it is writable, or missing, and the folder takes new files (the file is
 // replaced through a temporary file beside it), and the folder is not one the system installs
-// programs into (under /usr, /bin or /sbin), even for root. Otherwise it is the user's configuration folder: "$XDG_CONFIG_HOME/lumivore/lumivore.INI", or
+// programs into (under /usr, /bin or /sbin), even for root. Otherwise it is the user's
+// configuration folder: "$XDG_CONFIG_HOME/lumivore/lumivore.INI", or
 // "$HOME/.config/lumivore/lumivore.INI" when XDG_CONFIG_HOME is unset, empty or relative. That
 // folder is created (mode 0700) when it is chosen; a failure shows only when writing fails.
 struct SettingsLocation {

@@ -70,13 +70,22 @@ split = rest.index("--")
 names, files = rest[:split], rest[split + 1:]
 print(f"1920 x 1080 window to a PNG file, {runs} runs each, whole process (hyperfine)")
 print(f"{'command':32} {'median ms':>10} {'p90 ms':>8} {'file bytes':>11}")
+medians, sizes = [], []
 for i, (name, file) in enumerate(zip(names, files)):
     times = sorted(t * 1000 for t in json.load(open(f"{work}/run{i}.json"))["results"][0]["times"])
     n = len(times)
     median = times[n // 2] if n % 2 else (times[n // 2 - 1] + times[n // 2]) / 2
     p90 = times[min(n - 1, -(-9 * n // 10) - 1)]
     size = os.path.getsize(f"{work}/{file}")
+    medians.append(median)
+    sizes.append(size)
     print(f"{name:32} {median:10.1f} {p90:8.1f} {size:11d}")
+# The goal: at most half the time of maim -i and of import -window, in a file no larger than
+# theirs; into a pipe no slower than into a file.
+print(f"lumivore / maim -i (median):        {medians[0] / medians[2]:.2f}  (goal: at most 0.5)")
+print(f"lumivore / import -window (median): {medians[0] / medians[3]:.2f}  (goal: at most 0.5)")
+print(f"pipe / file (median):               {medians[1] / medians[0]:.2f}  (goal: at most 1)")
+print(f"file no larger than maim's and import's: {sizes[0] <= min(sizes[2], sizes[3])}")
 EOF
 # The pictures are the same window: every tool must have read the same pixels.
 ref=$(convert "$work/import.png" -depth 8 rgb:- | md5sum)

@@ -1,8 +1,9 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QString>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -15,11 +16,12 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/ClipboardKeeper.h"
-#include "handoff/HandOff.h"
+#include "handoff/WindowSearch.h"
 #include "imaging/Usr_wic.h"
 #include "util/CommandLine.h"
 #include "util/FileIo.h"
 #include "util/Userfunc.h"
+#include "util/Utf8.h"
 
 namespace lumivore {
 
@@ -50,9 +52,9 @@ WindowId FindCliTarget(Platform& platform, const CliTarget& target, Point at, st
       if (!found) why = "no window is at " + std::to_string(at.x) + "," + std::to_string(at.y);
       break;
     case CliTarget::Kind::Search:
-      found = FindActWnd(platform, QString::fromStdString(target.cls),
-                         QString::fromStdString(target.titlePrefix),
-                         QString::fromStdString(target.titleSuffix));
+      found = FindWindowByClassAndTitle(platform, Utf16FromUtf8(target.cls),
+                                        Utf16FromUtf8(target.titlePrefix),
+                                        Utf16FromUtf8(target.titleSuffix));
       if (!found) {
         why = "no window matches";
         if (!target.cls.empty()) why += " the class '" + target.cls + "'";
@@ -97,6 +99,23 @@ Rgb BackgroundColour() {
       static_cast<std::uint32_t>(settings.ReadInteger("General", "ImgBgColor", 0)));
 }
 
+// A pipe holds 64 KiB unless asked for more. Made large enough for the whole
+// picture, it takes the picture in one write: the command then ends without
+// waiting for the reader to take each part in turn. Where the system allows
+// less (an unprivileged process may ask for up to
+// /proc/sys/fs/pipe-max-size, 1 MiB unless raised), the pipe stays as it is.
+void WidenPipe(int fd, std::size_t bytes) {
+#ifdef F_SETPIPE_SZ
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  const int size = fcntl(fd, F_GETPIPE_SZ);
+  if (size < 0 || std::size_t(size) >= bytes || bytes > (std::size_t{1} << 30)) return;
+  fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+  (void)fd, (void)bytes;
+#endif
+}
+
 int Capture(const CliRequest& request, const std::function<std::unique_ptr<Platform>()>& connect) {
   const bool toStdout = request.output && *request.output == "-";
   if (request.output && !toStdout && !WicCanEncode(*request.output)) {
@@ -131,6 +150,7 @@ int Capture(const CliRequest& request, const std::function<std::unique_ptr<Platf
     std::vector<std::uint8_t> png;
     if (!WicEncodeImage(".png", picture, request.quality, 0, 0, png))
       return CliFail(1, "the picture could not be encoded");
+    WidenPipe(STDOUT_FILENO, png.size());
     if (!WriteAll(STDOUT_FILENO, png.data(), png.size()))
       return CliFail(1, std::string("cannot write to standard output: ") + std::strerror(errno));
   } else if (request.output) {

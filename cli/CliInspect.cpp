@@ -1,13 +1,15 @@
 // "lumivore inspect": what the main window shows of the window under the
 // capture tool, and more, as text or JSON.
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <cstdint>
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "cli/CliCommands.h"
 #include "util/CommandLine.h"
 #include "util/Userfunc.h"
+#include "util/Utf8.h"
 
 namespace lumivore {
 
@@ -37,40 +39,45 @@ std::optional<Facts> Gather(Platform& platform, WindowId w) {
   return f;
 }
 
-QJsonObject RectJson(const Rect& r) {
-  return QJsonObject{{"x", r.left}, {"y", r.top}, {"width", r.width()}, {"height", r.height()}};
+using nlohmann::json;
+
+// Titles and classes are bytes as the windows set them: invalid UTF-8 is
+// replaced, as the window shows it, before it goes into the JSON.
+json Utf8(const std::string& text) { return ValidUtf8(text); }
+
+json RectJson(const Rect& r) {
+  return {{"x", r.left}, {"y", r.top}, {"width", r.width()}, {"height", r.height()}};
 }
 
-QString Utf8(const std::string& s) { return QString::fromStdString(s); }
-
-QJsonObject PixelJson(Point at, std::optional<Rgb> colour) {
-  QJsonObject pixel{{"x", at.x}, {"y", at.y}};
-  if (!colour) return pixel;
-  const std::uint32_t ref = ColorRefFromRgb(*colour);
-  pixel["rgb"] = Utf8(ColourText(1, ref));
-  pixel["colorref"] = Utf8(ColourText(2, ref));
-  pixel["html"] = Utf8(ColourText(3, ref));
+json PixelJson(Point at, std::optional<Rgb> colour) {
+  json pixel{{"x", at.x}, {"y", at.y}};
+  if (colour) {
+    const std::uint32_t ref = ColorRefFromRgb(*colour);
+    pixel["rgb"] = ColourText(1, ref);
+    pixel["colorref"] = ColourText(2, ref);
+    pixel["html"] = ColourText(3, ref);
+  }
   return pixel;
 }
 
-QJsonObject Json(const Facts& f, const QJsonObject& pixel) {
+json Json(const Facts& f, Point at, std::optional<Rgb> colour) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08x", f.id);
-  return QJsonObject{
-      {"id", static_cast<qint64>(f.id)},
+  return {
+      {"id", f.id},
       {"id_hex", hex},
       {"class", Utf8(f.cls)},
       {"instance", Utf8(f.details.instance)},
       {"title", Utf8(f.title)},
       {"frame", RectJson(f.frame)},
       {"client", RectJson(f.details.client)},
-      {"pid", f.details.pid ? QJsonValue(f.details.pid) : QJsonValue()},
+      {"pid", f.details.pid ? json(f.details.pid) : json()},
       {"depth", f.details.depth},
       {"shaped", f.shaped},
       {"minimised", f.minimised},
       {"maximised", f.details.maximized},
       {"above", f.details.above},
-      {"pixel", pixel},
+      {"pixel", PixelJson(at, colour)},
   };
 }
 
@@ -121,7 +128,7 @@ int Inspect(const CliRequest& request, const std::function<std::unique_ptr<Platf
     if (!w) return CliFail(1, why);
     windows.push_back(w);
   }
-  QJsonArray list;
+  json list = json::array();
   std::string text;
   for (WindowId w : windows) {
     const std::optional<Facts> facts = Gather(*platform, w);
@@ -132,17 +139,13 @@ int Inspect(const CliRequest& request, const std::function<std::unique_ptr<Platf
       return CliFail(1, "the window closed while it was read");
     }
     if (request.json) {
-      list.append(Json(*facts, PixelJson(at, colour)));
+      list.push_back(Json(*facts, at, colour));
     } else {
       if (!text.empty()) text += "\n";
       text += Text(*facts, at, colour);
     }
   }
-  if (request.json) {
-    const QJsonDocument doc =
-        request.all ? QJsonDocument(list) : QJsonDocument(list.at(0).toObject());
-    text = doc.toJson(QJsonDocument::Indented).toStdString();
-  }
+  if (request.json) text = (request.all ? list : list.at(0)).dump(4) + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (std::fflush(stdout) != 0) return CliFail(1, "cannot write to standard output");
   return 0;

@@ -1,8 +1,8 @@
 // An X selection lives as long as its owner: a command that ends at once
-// leaves the picture to a child process of its own. The child starts Qt's
-// clipboard only for this (the command itself never pays for Qt's GUI), and
-// does no pixel work: the picture reaches it already encoded, as the
-// parent's worker threads do not exist in a forked child.
+// leaves the picture to a child process of its own. Qt's clipboard, in the
+// window module, is loaded only for this (the other commands never load
+// Qt), and the child does no pixel work: the picture reaches it already
+// encoded, as the parent's worker threads do not exist in a forked child.
 #include "cli/ClipboardKeeper.h"
 
 #include <fcntl.h>
@@ -10,13 +10,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <cstring>
+#include <vector>
 
-#include "app/x11/X11Clipboard.h"
+#include "app/WindowModule.h"
 #include "imaging/Usr_wic.h"
 #include "util/FileIo.h"
 
@@ -27,30 +25,11 @@ namespace {
 // How long the child may take to own the clipboard.
 constexpr int kTakeTimeoutMs = 10000;
 
-// Whether a clipboard manager runs, which takes the clipboard over when its
-// owner ends.
-bool ClipboardManagerRuns() {
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-  if (!c) return false;
-  static constexpr char kName[] = "CLIPBOARD_MANAGER";
-  xcb_intern_atom_reply_t* atom =
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof kName - 1, kName), nullptr);
-  if (!atom) return false;
-  xcb_get_selection_owner_reply_t* owner =
-      atom->atom ? xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr)
-                 : nullptr;
-  const bool runs = owner && owner->owner != XCB_NONE;
-  std::free(owner);
-  std::free(atom);
-  return runs;
-}
-
-// The child: owns the clipboard, says so on `readyFd`, serves the picture
-// and ends. Never returns.
-[[noreturn]] void ServeClipboard(QByteArray png, QByteArray bmp, int readyFd) {
-  // Out of the caller's session and terminal, holding none of its files: a
-  // pipe the command writes into must end when the command does.
+// The child: out of the caller's session and terminal, holding none of its
+// files (a pipe the command writes into must end when the command does),
+// it serves the picture through the window module. Never returns.
+[[noreturn]] void KeepInChild(ServeClipboardFn serve, const std::vector<std::uint8_t>& png,
+                              const std::vector<std::uint8_t>& bmp, int readyFd) {
   setsid();
   const int devNull = ::open("/dev/null", O_RDWR);
   if (devNull >= 0) {
@@ -60,31 +39,8 @@ bool ClipboardManagerRuns() {
   }
   if (readyFd > 3) close_range(3, readyFd - 1, 0);
   close_range(readyFd + 1, ~0u, 0);
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
-  int status = 1;
-  {
-    int argc = 1;
-    char name[] = "lumivore";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
-    if (OfferPictureOnClipboard(Bitmap(), std::move(png), std::move(bmp))) {
-      status = 0;
-      const char ready = 1;
-      WriteAll(readyFd, &ready, 1);
-      ::close(readyFd);
-      // With a clipboard manager, the application's end hands the picture
-      // over to it; otherwise serve it until another program takes the
-      // clipboard.
-      if (!ClipboardManagerRuns()) {
-        QClipboard* clipboard = QGuiApplication::clipboard();
-        QObject::connect(clipboard, &QClipboard::changed, &app, [&](QClipboard::Mode mode) {
-          if (mode == QClipboard::Clipboard && !clipboard->ownsClipboard()) app.quit();
-        });
-        app.exec();
-      }
-    }
-  }
-  _exit(status);
+  serve(png.data(), png.size(), bmp.data(), bmp.size(), readyFd);
+  _exit(1);  // not reached: serving ends the process
 }
 
 }  // namespace
@@ -94,6 +50,15 @@ bool KeepOnClipboard(const Bitmap& picture, std::string& why) {
   if (!WicEncodeImage(".png", picture, 100, 0, 0, png) ||
       !WicEncodeImage(".bmp", picture, 100, 0, 0, bmp)) {
     why = "the picture could not be encoded for the clipboard";
+    return false;
+  }
+  // Qt is loaded here, before the fork, as it was when it came with the
+  // executable: the child starts its clipboard at once.
+  std::string unavailable;
+  const auto serve =
+      reinterpret_cast<ServeClipboardFn>(WindowModuleEntry(kServeClipboardEntry, unavailable));
+  if (!serve) {
+    why = "cannot start the clipboard's keeper: " + unavailable;
     return false;
   }
   int ready[2];
@@ -112,9 +77,7 @@ bool KeepOnClipboard(const Bitmap& picture, std::string& why) {
   if (child == 0) {
     readEnd.release();
     ::close(ready[0]);
-    ServeClipboard(QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size())),
-                   QByteArray(reinterpret_cast<const char*>(bmp.data()), qsizetype(bmp.size())),
-                   ready[1]);
+    KeepInChild(serve, png, bmp, ready[1]);
   }
   ::close(ready[1]);
   pollfd fd{readEnd.get(), POLLIN, 0};

@@ -1,10 +1,12 @@
 # Installing Lumivore (cmake --install, any prefix) and its Debian package (cpack -G DEB):
-# the executable, the desktop entry, the icon in the hicolor theme, the AppStream metainfo, the
-# man page and the bash completion. The package takes its version from project(), the number the executable embeds.
+# the executable and its window module, the desktop entry, the icon in the hicolor theme, the
+# AppStream metainfo, the man page and the bash completion. The package takes its version from project(), the number the executable embeds.
 include(GNUInstallDirs)
 
 set(_res ${CMAKE_SOURCE_DIR}/resources)
 install(TARGETS lumivore RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window module, which the executable loads to show the window (app/WindowModule.h).
+install(TARGETS lumivore_window LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/lumivore)
 install(FILES ${_res}/lumivore.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(DIRECTORY ${_res}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES ${_res}/example.lumivore.Lumivore.metainfo.xml

@@ -2,26 +2,15 @@
 
 #include <QFile>
 
+#include "handoff/WindowSearch.h"
 #include "util/CommandSplit.h"
 
 namespace lumivore {
 
 WindowId FindActWnd(Platform& platform, const QString& cls, const QString& title,
                     const QString& titleR) {
-  if (cls.isEmpty() && title.isEmpty() && titleR.isEmpty()) return 0;
-  for (WindowId w : platform.topLevelWindows()) {
-    if (!platform.isWindowVisible(w)) continue;
-    const QString text = QString::fromStdString(platform.windowText(w)).left(1023);
-    const QString name = QString::fromStdString(platform.className(w)).left(255);
-    if (!title.isEmpty() && text.indexOf(title) != 0) continue;
-    if (!titleR.isEmpty()) {
-      const qsizetype p = text.indexOf(titleR);
-      if (p < 0 || p != text.size() - titleR.size()) continue;
-    }
-    if (!cls.isEmpty() && name != cls) continue;
-    return w;
-  }
-  return 0;
+  return FindWindowByClassAndTitle(platform, cls.toStdU16String(), title.toStdU16String(),
+                                   titleR.toStdU16String());
 }
 
 bool RunProgram(Platform& platform, const QString& commandLine, std::uint32_t idleTimeoutMs) {

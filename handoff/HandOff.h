@@ -10,11 +10,7 @@ namespace lumivore {
 
 // The first visible top-level window, from the top of the stacking order,
 // whose class name equals `cls`, whose title begins with `title` and ends with
-// `titleR`; empty texts add no condition, and all three empty find nothing.
-// As with the platform's fixed buffers, only the first 1023 characters of a
-// title and 255 of a class name take part. The suffix counts only where it
-// first occurs in the title: a title holding it earlier as well does not end
-// with it.
+// `titleR`: FindWindowByClassAndTitle (WindowSearch.h) over Qt's strings.
 WindowId FindActWnd(Platform& platform, const QString& cls, const QString& title,
                     const QString& titleR);
 

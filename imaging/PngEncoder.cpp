@@ -17,10 +17,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
 
 #include "imaging/Codec.h"
+#include "imaging/RowBands.h"
 
 namespace lumivore::codec {
 namespace {
@@ -354,16 +356,20 @@ void FilterRow(const std::uint8_t* raw, const std::uint8_t* up, std::size_t n, i
   std::memcpy(out + 1, rows[best], n);
 }
 
+// Working memory of the encoder: fresh pages, backed by huge pages where
+// large, written only where the encoder writes.
+using Block = std::vector<std::uint8_t, ZeroedAllocator<std::uint8_t>>;
+
 // An unfiltered image in PNG's layout: per row a filter type byte (0), then
 // the row's bytes.
 struct RowImage {
   int height = 0;
   std::size_t rowBytes = 0;
-  std::unique_ptr<std::uint8_t[]> data;
+  Block data;
 
   std::size_t stride() const { return rowBytes + 1; }
   std::size_t size() const { return stride() * height; }
-  std::uint8_t* row(int y) { return data.get() + stride() * y; }
+  std::uint8_t* row(int y) { return data.data() + stride() * y; }
 };
 
 struct FreeCompressor {
@@ -371,17 +377,16 @@ struct FreeCompressor {
 };
 using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
 
-// A zlib stream of the data; empty when compression failed. The buffer is
-// left uninitialised: only the pages the stream reaches are ever touched.
+// A zlib stream of the data; empty when compression failed. Only the pages
+// the stream reaches are ever touched.
 struct Compressed {
-  std::unique_ptr<std::uint8_t[]> data;
+  Block data;
   std::size_t size = 0;
 };
 Compressed Compress(libdeflate_compressor* compressor, const std::uint8_t* data, std::size_t size) {
   Compressed out;
-  const std::size_t bound = libdeflate_zlib_compress_bound(compressor, size);
-  out.data = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
-  out.size = libdeflate_zlib_compress(compressor, data, size, out.data.get(), bound);
+  out.data.resize(libdeflate_zlib_compress_bound(compressor, size));
+  out.size = libdeflate_zlib_compress(compressor, data, size, out.data.data(), out.data.size());
   return out;
 }
 
@@ -443,19 +448,41 @@ Filtering ChooseFiltering(RowImage& image, int d) {
   for (int y = 0; y < image.height; ++y) {
     if (!sampled || (y / kBand) % kEvery == 0) rows.push_back(y);
   }
-  const Compressor fastest(libdeflate_alloc_compressor(1));
-  if (!fastest) return Filtering::Adaptive;
-  RowFilter filter(image, d);
-  Bytes sample(rows.size() * stride);
-  // The sample's compressed size; the largest size_t when compression failed.
+  // The sample's compressed size, filtered `way`; the largest size_t when
+  // compression failed. A trial has buffers and a compressor of its own, so
+  // that None and Adaptive are tried side by side, on two cores where there
+  // are.
   const auto trial = [&](Filtering way) {
+    const Compressor fastest(libdeflate_alloc_compressor(1));
+    if (!fastest) return SIZE_MAX;
+    RowFilter filter(image, d);
+    Block sample(rows.size() * stride);
     for (std::size_t i = 0; i < rows.size(); ++i) {
       filter.filter(way, rows[i], sample.data() + i * stride);
     }
     const std::size_t size = Compress(fastest.get(), sample.data(), sample.size()).size;
     return size > 0 ? size : SIZE_MAX;
   };
-  const std::size_t none = trial(Filtering::None), adaptive = trial(Filtering::Adaptive);
+  struct FirstTrials {
+    const decltype(trial)& run;
+    std::size_t size[2];
+    std::exception_ptr error[2];
+  } first{trial, {SIZE_MAX, SIZE_MAX}, {}};
+  RunBands(
+      2,
+      [](void* context, int i) {
+        auto& t = *static_cast<FirstTrials*>(context);
+        try {
+          t.size[i] = t.run(i == 0 ? Filtering::None : Filtering::Adaptive);
+        } catch (...) {
+          t.error[i] = std::current_exception();
+        }
+      },
+      &first);
+  for (const std::exception_ptr& error : first.error) {
+    if (error) std::rethrow_exception(error);
+  }
+  const std::size_t none = first.size[0], adaptive = first.size[1];
   if (adaptive >= none) return Filtering::None;
   return trial(Filtering::Up) < adaptive ? Filtering::Up : Filtering::Adaptive;
 }
@@ -496,8 +523,7 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   RowImage image;
   image.height = bitmap.height();
   image.rowBytes = (std::size_t(bitmap.width()) * layout.bitsPerPixel() + 7) / 8;
-  image.data = std::make_unique_for_overwrite<std::uint8_t[]>(image.size());
-  AdviseLargePages(image.data.get(), image.size());
+  image.data.resize(image.size());
   for (int y = 0; y < image.height; ++y) {
     image.row(y)[0] = 0;
     RawRow(bitmap, y, layout, table, image.row(y) + 1);
@@ -513,9 +539,9 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   const Compressor compressor(libdeflate_alloc_compressor(
       layout.colourType == kTrueColour ? kTrueColourLevel : kSmallSampleLevel));
   if (!compressor) return false;
-  const Compressed compressed = Compress(compressor.get(), image.data.get(), image.size());
+  const Compressed compressed = Compress(compressor.get(), image.data.data(), image.size());
   if (compressed.size == 0) return false;
-  image.data.reset();
+  image.data = Block();
 
   Bytes file;
   file.reserve(compressed.size + 1024);
@@ -539,7 +565,7 @@ bool EncodePng(const Bitmap& bitmap, Bytes& out) {
   // IDAT chunks hold at most 2^31 - 1 bytes each.
   constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
   for (std::size_t pos = 0; pos < compressed.size; pos += kMaxChunk) {
-    PutChunk(file, "IDAT", compressed.data.get() + pos, std::min(kMaxChunk, compressed.size - pos));
+    PutChunk(file, "IDAT", compressed.data.data() + pos, std::min(kMaxChunk, compressed.size - pos));
   }
   PutChunk(file, "IEND", nullptr, 0);
   out = std::move(file);

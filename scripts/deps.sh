@@ -17,7 +17,7 @@ packages=(
   libx11-dev libx11-xcb-dev libxtst-dev
   libcanberra-dev libasound2-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev libjxr-dev libjxr-tools libwebp-dev
-  libimagequant-dev libdeflate-dev libhwy-dev libzstd-dev
+  libimagequant-dev libdeflate-dev libhwy-dev libzstd-dev nlohmann-json3-dev
   fonts-ipafont-gothic qt6-translations-l10n
   # the virtual desktop that ./run shows when there is no display
   xvfb openbox xterm x11-utils xdotool imagemagick
@@ -32,7 +32,7 @@ test_packages=(
   # the peers of the command-line benchmark
   maim scrot hyperfine
   # the window managers of the end-to-end matrix (xfwm4 needs a session bus)
-  xfwm4 fluxbox i3-wm dbus-daemon
+  xfwm4 fluxbox i3-wm dbus-daemon kwin-x11 kwin-style-breeze
   # a Wayland session: weston's headless compositor with Xwayland, and the tests' own
   # desktop portal (Python over GLib's D-Bus) on a private session bus
   weston xwayland python3-gi

@@ -29,8 +29,8 @@ inline std::optional<std::string> AsOrdinaryUser(const std::function<std::string
     if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
       ::_exit(3);
     const std::string text = body();
-    const bool written = ::write(out[1], text.data(), text.size()) ==
-                         static_cast<ssize_t>(text.size());
+    const bool written =
+        ::write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::_exit(written ? 0 : 4);
   }
   ::close(out[1]);

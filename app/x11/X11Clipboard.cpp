@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-#include "app/x11/X11Platform.h"
 #include "imaging/Usr_wic.h"
 
 namespace lumivore {
@@ -52,7 +51,5 @@ bool OfferPictureOnClipboard(Bitmap picture, QByteArray png, QByteArray bmp) {
                          QClipboard::Clipboard);
   return clipboard->ownsClipboard();
 }
-
-bool X11Platform::setClipboardImage(const Bitmap& image) { return OfferPictureOnClipboard(image); }
 
 }  // namespace lumivore

@@ -4,7 +4,6 @@
 #include <xcb/randr.h>
 #include <xcb/xcb_icccm.h>
 
-#include <QGuiApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <thread>
 
 #include "app/x11/X11Shm.h"
-#include "app/x11/X11Sound.h"
 #include "app/x11/XcbUtil.h"
 
 namespace lumivore {
@@ -72,7 +70,7 @@ void Check(xcb_connection_t* c, xcb_void_cookie_t cookie) {
 
 }  // namespace
 
-std::unique_ptr<X11Platform> X11Platform::Connect() {
+std::unique_ptr<X11Platform> X11Platform::Connect(std::unique_ptr<DesktopServices> services) {
   int screenNumber = 0;
   xcb_connection_t* conn = xcb_connect(nullptr, &screenNumber);
   if (!conn || xcb_connection_has_error(conn)) {
@@ -85,11 +83,17 @@ std::unique_ptr<X11Platform> X11Platform::Connect() {
     xcb_disconnect(conn);
     return nullptr;
   }
-  return std::unique_ptr<X11Platform>(new X11Platform(conn, it.data, screenNumber));
+  return std::unique_ptr<X11Platform>(
+      new X11Platform(conn, it.data, screenNumber, std::move(services)));
 }
 
-X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber)
-    : conn_(conn), screen_(screen), root_(screen->root), screenNumber_(screenNumber) {
+X11Platform::X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber,
+                         std::unique_ptr<DesktopServices> services)
+    : conn_(conn),
+      screen_(screen),
+      root_(screen->root),
+      screenNumber_(screenNumber),
+      services_(std::move(services)) {
   xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(conn_, &ewmh_);
   ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
   layout_ = PixelLayout::OfRoot(xcb_get_setup(conn_), screen_);
@@ -516,15 +520,9 @@ Rect X11Platform::primaryScreen() {
 }
 
 void X11Platform::sync() {
-  // Qt's own connection carries the window's hide and show: flush and sync
+  // The toolkit's own connection carries the window's hide and show: sync
   // it too, so the server has unmapped the window when this returns.
-  if (auto* x11 =
-          qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
-    if (xcb_connection_t* qt = x11->connection()) {
-      auto qtReply = Fetch<xcb_get_input_focus_reply_t>(qt, xcb_get_input_focus_reply,
-                                                        xcb_get_input_focus(qt));
-    }
-  }
+  if (services_) services_->sync();
   auto reply = Fetch<xcb_get_input_focus_reply_t>(conn_, xcb_get_input_focus_reply,
                                                   xcb_get_input_focus(conn_));
 }
@@ -542,6 +540,30 @@ void X11Platform::setCursorPos(Point p) {
   xcb_warp_pointer(conn_, XCB_WINDOW_NONE, root_, 0, 0, 0, 0, static_cast<std::int16_t>(p.x),
                    static_cast<std::int16_t>(p.y));
   xcb_flush(conn_);
+}
+
+bool X11Platform::setClipboardImage(const Bitmap& image) {
+  return services_ && services_->setClipboardImage(image);
+}
+
+std::vector<Bitmap> X11Platform::fileIcons(const std::string& file) {
+  return services_ ? services_->fileIcons(file) : std::vector<Bitmap>();
+}
+
+std::optional<Bitmap> X11Platform::shellIcon(const std::string& file) {
+  return services_ ? services_->shellIcon(file) : std::nullopt;
+}
+
+void X11Platform::playSound(const std::string& file) {
+  if (services_) services_->playSound(file);
+}
+
+void X11Platform::captureThroughDesktop(DesktopShotDone done) {
+  if (!xwayland_ || !services_) {
+    done(DesktopShot::Unavailable, {});
+    return;
+  }
+  services_->captureThroughDesktop(std::move(done));
 }
 
 void X11Platform::sleep(int ms) {

@@ -4,12 +4,11 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
-#include <QPointer>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
-#include "app/DesktopPortal.h"
+#include "app/DesktopServices.h"
 #include "app/Platform.h"
 #include "app/x11/X11Pixels.h"
 
@@ -18,11 +17,16 @@ struct _XDisplay;
 namespace lumivore {
 
 class ShmImage;
-class CanberraSound;
 
 class X11Platform final : public Platform {
  public:
-  // Connects to $DISPLAY; nullptr when no X server answers.
+  // Connects to $DISPLAY; nullptr when no X server answers. The clipboard,
+  // file icons and sounds are left to `services`; without them there is no
+  // clipboard, no icon and no sound.
+  static std::unique_ptr<X11Platform> Connect(std::unique_ptr<DesktopServices> services);
+  // The same with the services of the window's toolkit (Qt's clipboard and
+  // icons, libcanberra's sounds), MakeToolkitServices(): defined with them in
+  // lumivore_gui (X11Services.cpp), not in the platform layer.
   static std::unique_ptr<X11Platform> Connect();
   ~X11Platform() override;
 
@@ -70,12 +74,15 @@ class X11Platform final : public Platform {
   void sleep(int ms) override;
   bool waitForFocus(WindowId w, int timeoutMs) override;
   bool showsWindowsBeyondX() override { return xwayland_; }
-  // Through the desktop portal, on Xwayland only: an X desktop has no
-  // windows but X's.
+  // Through the services' desktop portal, on Xwayland only: an X desktop
+  // has no windows but X's.
   void captureThroughDesktop(DesktopShotDone done) override;
 
   // Screen grabs go through MIT-SHM when the server offers it; switching it
-  // off reads them over the socket (for comparisons and measurements).
+  // off reads them over the socket. A segment pays off from the second grab
+  // on: its memory is new to the server and to this program the first time,
+  // and each faults it in page by page, which takes longer than the socket.
+  // So a program that grabs once goes without (and comparisons do).
   void useSharedMemory(bool on);
   bool usesSharedMemory() const;
 
@@ -88,7 +95,8 @@ class X11Platform final : public Platform {
   xcb_window_t root() const { return root_; }
 
  private:
-  X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber);
+  X11Platform(xcb_connection_t* conn, xcb_screen_t* screen, int screenNumber,
+              std::unique_ptr<DesktopServices> services);
 
   // Where a window lies, in root coordinates: `outer` with the window
   // manager's decorations (or the window's border) included, `own` the
@@ -165,11 +173,8 @@ class X11Platform final : public Platform {
   // TrueColor, whose pixels are not read.
   std::optional<PixelLayout> layout_;
   std::unique_ptr<ShmImage> shm_;
-  std::unique_ptr<CanberraSound> sound_;
+  std::unique_ptr<DesktopServices> services_;  // may be null
   _XDisplay* xlib_ = nullptr;  // only for decoding text, opened when first needed
-  // Made at the first request through the desktop; it belongs to the
-  // application object and goes with it.
-  QPointer<DesktopPortal> portal_;
 
   // Pointer confinement (X11Input.cpp): the four XFixes barriers around the
   // rectangle while it lasts; whether the server offers barriers at all.

@@ -1,5 +1,8 @@
 // Screen pixels of the X11 desktop.
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
 
 #include "app/x11/X11Platform.h"
 #include "app/x11/X11Shm.h"
@@ -107,6 +110,52 @@ std::optional<Rect> X11Platform::opaqueInside(const Drawable& top, const Rect& c
               cut.top + down->second + 1};
 }
 
+namespace {
+
+// Reads `from` (in the drawable's coordinates) over the socket, in bands of
+// rows, and hands each band to `put` (its first row within `from`, its
+// number of rows, its pixels, `stride` bytes a row) in order. A few requests
+// are kept ahead of the band being copied, so the server reads the next ones
+// meanwhile. Bands keep each reply small: one reply of a whole screen would
+// be a fresh block of memory, faulted in page by page as it is received,
+// which takes several times as long as receiving it; the blocks of small
+// replies are reused from one band to the next.
+bool ReadImageBands(xcb_connection_t* conn, xcb_drawable_t d, std::uint8_t depth, const Rect& from,
+                    std::size_t stride,
+                    const std::function<void(int, int, const std::uint8_t*)>& put) {
+  constexpr std::size_t kBandBytes = std::size_t{256} << 10;
+  constexpr int kAhead = 4;
+  const int bandRows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride));
+  const int height = from.height();
+  std::deque<xcb_get_image_cookie_t> pending;
+  int requested = 0;  // rows asked for so far
+  const auto request = [&] {
+    const int rows = std::min(bandRows, height - requested);
+    pending.push_back(xcb_get_image(conn, XCB_IMAGE_FORMAT_Z_PIXMAP, d,
+                                    static_cast<std::int16_t>(from.left),
+                                    static_cast<std::int16_t>(from.top + requested),
+                                    static_cast<std::uint16_t>(from.width()),
+                                    static_cast<std::uint16_t>(rows), ~0u));
+    requested += rows;
+  };
+  for (int done = 0; done < height;) {
+    while (requested < height && pending.size() < kAhead) request();
+    const int rows = std::min(bandRows, height - done);
+    auto band = Fetch<xcb_get_image_reply_t>(conn, xcb_get_image_reply, pending.front());
+    pending.pop_front();
+    if (!band || band->depth != depth ||
+        std::size_t(xcb_get_image_data_length(band.get())) < stride * rows) {
+      for (const xcb_get_image_cookie_t& cookie : pending) xcb_discard_reply(conn, cookie.sequence);
+      return false;
+    }
+    put(done, rows, xcb_get_image_data(band.get()));
+    done += rows;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<Margins> X11Platform::visibleFrameMargins(WindowId w) {
   if (!xwayland_) return std::nullopt;
   const auto where = serverPlacement(w);
@@ -130,47 +179,50 @@ std::optional<Margins> X11Platform::frameMargins(WindowId w) {
 bool X11Platform::copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth,
                             const PixelLayout& layout, bool shm, const Rect& r,
                             const Rect& visible, Bitmap& out) {
-  const std::uint8_t* src = nullptr;
   const std::size_t srcStride = layout.stride(visible.width());
-  XcbReply<xcb_get_image_reply_t> plain;
-  if (!visible.isEmpty()) {
-    const std::size_t bytes = srcStride * visible.height();
-    const Rect from{visible.left - origin.x, visible.top - origin.y, visible.right - origin.x,
-                    visible.bottom - origin.y};
-    if (shm && shm_ && shm_->usable()) src = shm_->grab(d, depth, from, bytes);
-    if (!src) {
-      plain = Fetch<xcb_get_image_reply_t>(
-          conn_, xcb_get_image_reply,
-          xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, d, static_cast<std::int16_t>(from.left),
-                        static_cast<std::int16_t>(from.top),
-                        static_cast<std::uint16_t>(from.width()),
-                        static_cast<std::uint16_t>(from.height()), ~0u));
-      if (!plain || plain->depth != depth ||
-          std::size_t(xcb_get_image_data_length(plain.get())) < bytes) {
-        return false;
-      }
-      src = xcb_get_image_data(plain.get());
+  const Rect from{visible.left - origin.x, visible.top - origin.y, visible.right - origin.x,
+                  visible.bottom - origin.y};
+  // Puts rows of `from`, the first of them `first`, into a bitmap of r's size.
+  const auto put = [&](Bitmap& to, int first, int rows, const std::uint8_t* src) {
+    if (layout.isBgrx32() && visible == r && to.stride() == srcStride) {
+      std::memcpy(to.row(first), src, srcStride * rows);
+      return;
     }
-  }
-  // The preview grabs the same target again and again: keep the bitmap's
-  // storage when the size stays.
-  if (out.width() != r.width() || out.height() != r.height() ||
-      out.format() != PixelFormat::Bgrx32) {
-    Bitmap fresh;
-    if (!fresh.allocate(r.width(), r.height(), PixelFormat::Bgrx32)) return false;
-    out = std::move(fresh);
-  } else if (visible != r) {
-    std::memset(out.bits(), 0, out.byteSize());
-  }
-  if (visible.isEmpty()) return true;
-  if (layout.isBgrx32() && visible == r && out.stride() == srcStride) {
-    std::memcpy(out.bits(), src, srcStride * visible.height());
+    for (int y = 0; y < rows; ++y) {
+      layout.convertRow(src + y * srcStride, visible.width(),
+                        to.row(first + y + visible.top - r.top) +
+                            4 * std::size_t(visible.left - r.left));
+    }
+  };
+  const std::uint8_t* shared = nullptr;
+  if (!visible.isEmpty() && shm && shm_ && shm_->usable())
+    shared = shm_->grab(d, depth, from, srcStride * visible.height());
+
+  if (shared || visible.isEmpty()) {
+    // The preview grabs the same target again and again: keep the bitmap's
+    // storage when the size stays.
+    if (out.width() != r.width() || out.height() != r.height() ||
+        out.format() != PixelFormat::Bgrx32) {
+      Bitmap fresh;
+      if (!fresh.allocate(r.width(), r.height(), PixelFormat::Bgrx32)) return false;
+      out = std::move(fresh);
+    } else if (visible != r) {
+      std::memset(out.bits(), 0, out.byteSize());
+    }
+    if (shared) put(out, 0, visible.height(), shared);
     return true;
   }
-  for (int y = 0; y < visible.height(); ++y) {
-    layout.convertRow(src + y * srcStride, visible.width(),
-                      out.row(y + visible.top - r.top) + 4 * std::size_t(visible.left - r.left));
+  // Over the socket, into a bitmap of its own, so that `out` stays as it was
+  // when the window goes away part way through.
+  Bitmap fresh;
+  if (!fresh.allocate(r.width(), r.height(), PixelFormat::Bgrx32)) return false;
+  if (!ReadImageBands(conn_, d, depth, from, srcStride,
+                      [&](int first, int rows, const std::uint8_t* src) {
+                        put(fresh, first, rows, src);
+                      })) {
+    return false;
   }
+  out = std::move(fresh);
   return true;
 }
 

@@ -3,7 +3,6 @@
 #include <alsa/error.h>
 #include <canberra.h>
 
-#include "app/x11/X11Platform.h"
 
 namespace lumivore {
 
@@ -43,12 +42,6 @@ void CanberraSound::play(const std::string& file) {
     return;
   }
   ca_context_play(context_, 0, CA_PROP_EVENT_ID, kDefaultEvent, nullptr);
-}
-
-void X11Platform::playSound(const std::string& file) {
-  // Created on first use: most sessions never play a sound.
-  if (!sound_) sound_ = std::make_unique<CanberraSound>();
-  sound_->play(file);
 }
 
 }  // namespace lumivore

@@ -22,6 +22,8 @@ from pathlib import Path
 import pytest
 
 SCREEN_W, SCREEN_H = 1920, 1080
+# The window, which the executable loads from beside itself when not installed.
+WINDOW_MODULE = "liblumivore-window.so"
 
 # The window manager of the managed desktops: LUMIVORE_WM names one of these
 # (openbox when unset). The suites run once per window manager; the desktop
@@ -52,6 +54,15 @@ def window_manager_command(name, workdir):
         config = Path(workdir) / "i3.config"
         config.write_text(I3_CONFIG)
         return ["i3", "-c", str(config)]
+    if name == "kwin":
+        # KWin composites (OpenGL, on Xvfb through Mesa's software renderer) and runs its
+        # D-Bus services on a session bus of its own. Its settings are a user's who turned
+        # animations off, so a window shows at once at its final look.
+        config = Path(workdir) / "wm-home" / ".config"
+        config.mkdir(parents=True, exist_ok=True)
+        (config / "kdeglobals").write_text("[KDE]\nAnimationDurationFactor=0\n")
+        return ["env", f"XDG_CONFIG_HOME={config}", "dbus-run-session", "--",
+                "kwin_x11", "--replace"]
     raise ValueError(f"unknown window manager {name}")
 
 
@@ -74,6 +85,17 @@ def start_window_manager(name, env, workdir, log_name="wm.log"):
     return proc
 MAIN_CLASS = "TLumivoreForm"
 X_TOOL_TIMEOUT = 10  # seconds for one xdotool/xprop/xwininfo call
+
+
+def copy_executable(exe, to):
+    """Copies the built executable to `to` (its settings then live beside the copy), with its
+    window module beside it, where the executable looks for it outside an installation."""
+    to = Path(to)
+    shutil.copy2(exe, to)
+    module = Path(exe).resolve().with_name(WINDOW_MODULE)
+    (to.parent / WINDOW_MODULE).unlink(missing_ok=True)
+    (to.parent / WINDOW_MODULE).symlink_to(module)
+    return to
 
 
 def _die_with_parent():
@@ -367,7 +389,7 @@ class Lumivore:
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / "lumivore"
-        shutil.copy2(exe, self.exe)
+        copy_executable(exe, self.exe)
         self.ini = self.folder / "lumivore.INI"
         self.procs = []
 

@@ -5,13 +5,12 @@ facts through xprop and xwininfo, the clipboard through xclip."""
 import json
 import os
 import re
-import shutil
 import subprocess
 import time
 
 import pytest
 
-from conftest import WM, not_under, start_client, stop_group, wait_until
+from conftest import WM, copy_executable, not_under, start_client, stop_group, wait_until
 
 KEEPER = os.environ.get("LUMIVORE_CLIPBOARD_KEEPER", "")
 
@@ -82,7 +81,7 @@ def exe(tmp_path_factory):
     if not built or not os.access(built, os.X_OK):
         pytest.fail("LUMIVORE_EXE must name the built lumivore executable")
     copy = tmp_path_factory.mktemp("cli") / "lumivore"
-    shutil.copy2(built, copy)
+    copy_executable(built, copy)
     return str(copy)
 
 
@@ -296,6 +295,33 @@ def test_works_while_lumivore_runs_and_opens_no_window(managed_desktop, term, ne
     assert decode((tmp_path / "main.png").read_bytes())[:2] == desktop.outer_geometry(main)[2:]
     assert set(desktop.search("--name", ".")) == windows
     assert proc.poll() is None, "the running copy was disturbed"
+
+
+def test_capture_runs_without_qt(managed_desktop, term, exe, tmp_path):
+    """The commands start in a fraction of the window's time: they load neither Qt nor the
+    window's module (only --copy does, for the clipboard's keeper), nor libhwy, whose start-up
+    calibrates a timer, for a PNG."""
+    desktop = managed_desktop
+    out = tmp_path / "noqt.png"
+    proc = subprocess.Popen([exe, "capture", "--window", str(term), "--delay", "1500", "-o",
+                             str(out)], env=desktop.env, stderr=subprocess.PIPE)
+
+    def maps():
+        try:
+            with open(f"/proc/{proc.pid}/maps") as f:
+                return f.read()
+        except OSError:
+            return ""
+    try:
+        # Loaded and waiting out its delay.
+        assert wait_until(lambda: "libxcb.so" in maps(), 5)
+        loaded = maps()
+    finally:
+        _, err = proc.communicate(timeout=20)
+    assert proc.returncode == 0, err
+    for library in ("libQt6", "liblumivore-window", "libhwy"):
+        assert library not in loaded
+    assert out.read_bytes().startswith(b"\x89PNG")
 
 
 def processes_of(exe):

@@ -1,5 +1,5 @@
 """End to end with compositing on: picom (xrender, with shadows) beside the window
-manager of the round, and xfwm4's own compositor in xfwm4's round. A translucent
+manager of the round, and xfwm4's and KWin's own compositors in their rounds. A translucent
 terminal over a coloured desktop is captured as the user sees it."""
 import pytest
 
@@ -8,16 +8,20 @@ from test_capture import (capture_with_new_copy, crop, looks_with_and_without_fo
                           view_shows)
 
 
+# Window managers with a compositor of their own, by the name that starts them with it on.
+COMPOSITING_ITSELF = {"xfwm4": "xfwm4-compositing", "kwin": "kwin"}
+
+
 class CompositedDesktop(Desktop):
-    """The round's window manager with a compositor: xfwm4 composites itself,
-    every other one runs beside picom."""
+    """The round's window manager with a compositor: xfwm4 and KWin composite
+    themselves, every other one runs beside picom."""
 
     def __init__(self, wm, workdir):
         super().__init__(None, workdir)
         self.wm = wm
         self.x("xsetroot", "-solid", "#2060c0")
-        if wm == "xfwm4":
-            self.wm_proc = start_window_manager("xfwm4-compositing", self.env, self.workdir)
+        if wm in COMPOSITING_ITSELF:
+            self.wm_proc = start_window_manager(COMPOSITING_ITSELF[wm], self.env, self.workdir)
         else:
             self.wm_proc = start_window_manager(wm, self.env, self.workdir)
             # Kept apart from the clients, which every test stops at its end.

@@ -3,13 +3,12 @@ user sees them: the real executable on a real X server, with openbox and with no
 window manager at all."""
 
 import os
-import shutil
 import subprocess
 import time
 
 import pytest
 
-from conftest import (MAIN_CLASS, SCREEN_H, SCREEN_W, WM, Desktop, not_under,
+from conftest import (MAIN_CLASS, SCREEN_H, SCREEN_W, WM, Desktop, copy_executable, not_under,
                       start_window_manager, wait_until)
 
 SECOND_START_EXIT = 255  # -1 as a process exit status
@@ -199,7 +198,7 @@ def free_display():
 @pytest.mark.parametrize("display", [None, "free"])
 def test_NoXServer_SaysSoInOneLineAndExits1(lumivore_exe, tmp_path, display):
     exe = tmp_path / "lumivore"
-    shutil.copy2(lumivore_exe, exe)
+    copy_executable(lumivore_exe, exe)
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LUMIVORE_PLATFORM")}
     if display:

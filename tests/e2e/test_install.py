@@ -77,7 +77,9 @@ def test_Package_NamedAfterTheVersion_DeclaresWhatItNeeds(package):
         assert status.endswith("installed"), f"{name}: {status!r}"
 
     files = set(re.findall(r"\s\./(\S+)$", run(["dpkg-deb", "-c", str(package)]).stdout, re.M))
-    expected = {"usr/bin/lumivore", "usr/share/applications/lumivore.desktop",
+    # The window is a module the executable loads from the package's own library folder.
+    expected = {"usr/bin/lumivore", "usr/lib/lumivore/liblumivore-window.so",
+                "usr/share/applications/lumivore.desktop",
                 "usr/share/man/man1/lumivore.1.gz",
                 "usr/share/bash-completion/completions/lumivore",
                 "usr/share/metainfo/example.lumivore.Lumivore.metainfo.xml"}

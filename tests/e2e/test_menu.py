@@ -1,13 +1,12 @@
 """The popup menu and the selection on a real X server (Xvfb) with a window manager (openbox)."""
 import os
 import re
-import shutil
 import subprocess
 import time
 
 import pytest
 
-from conftest import WM, start_window_manager, stop_group
+from conftest import WM, copy_executable, start_window_manager, stop_group
 
 EXE = os.environ.get("LUMIVORE_EXE", "")
 
@@ -71,7 +70,7 @@ def lumivore(desktop, tmp_path):
     env, procs = desktop
     # The settings file lives beside the executable: run a copy.
     exe = tmp_path / "lumivore"
-    shutil.copy(EXE, exe)
+    copy_executable(EXE, exe)
     procs.append(subprocess.Popen([str(exe)], env=env, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL, start_new_session=True))
     wid = wait_for(lambda: run(env, "xdotool", "search", "--onlyvisible", "--class",

@@ -11,9 +11,9 @@
 #include <cstdio>
 
 #include "TestSupport.h"
-#include "tests/OrdinaryUser.h"
 #include "imaging/Codec.h"
 #include "imaging/Usr_wic.h"
+#include "tests/OrdinaryUser.h"
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>

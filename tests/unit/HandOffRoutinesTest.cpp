@@ -1,12 +1,17 @@
 // The key-sequence grammar, the key sender and the window search, on the
-// scripted desktop.
+// scripted desktop; the UTF-8 decoding the window search shares with the
+// command line, against Qt's.
 #include <gtest/gtest.h>
 
+#include <QString>
+#include <random>
 #include <string>
 
 #include "app/ScriptedDesktop.h"
 #include "handoff/HandOff.h"
 #include "handoff/KeySequence.h"
+#include "handoff/WindowSearch.h"
+#include "util/Utf8.h"
 
 namespace lumivore {
 namespace {
@@ -175,6 +180,38 @@ TEST(FindActWnd, WalksFromTheTopSkippingHiddenWindows_OnlyTheFirst1023TitleChara
   const std::string longClass(256, 'c');
   desktop.addWindow(longClass, "t", Rect{0, 0, 10, 10});
   EXPECT_EQ(FindActWnd(desktop, QString::fromStdString(longClass), "", ""), 0u);
+}
+
+TEST(FindWindowByClassAndTitle, TakesTheCommandLinesUtf8AsTheCopyButtonTakesQtStrings) {
+  ScriptedDesktop desktop;
+  const WindowId w = desktop.addWindow("Ärger", "日本語のタイトル 😀", Rect{0, 0, 10, 10});
+  EXPECT_EQ(FindWindowByClassAndTitle(desktop, Utf16FromUtf8("Ärger"), Utf16FromUtf8("日本"),
+                                      Utf16FromUtf8(" 😀")),
+            w);
+  EXPECT_EQ(FindActWnd(desktop, "Ärger", "日本", " 😀"), w);
+  // A title of 1023 UTF-16 units: the emoji takes two of them.
+  const std::string title = std::string(1021, 'a') + "😀";
+  const WindowId longOne = desktop.addWindow("Long", title, Rect{0, 0, 10, 10});
+  EXPECT_EQ(FindWindowByClassAndTitle(desktop, u"", u"", u"a😀"), longOne);
+  EXPECT_EQ(FindWindowByClassAndTitle(desktop, u"", u"", Utf16FromUtf8("😀x")), 0u);
+}
+
+TEST(Utf16FromUtf8, DecodesAsQtDoes_EveryBadByteOneReplacementCharacter) {
+  // Well-formed and ill-formed pieces: stray continuation bytes, cut
+  // sequences, overlong forms, surrogates, code points past U+10FFFF.
+  const unsigned char pieces[] = {0x41, 0x7F, 0x80, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED,
+                                  0xEF, 0xF0, 0xF4, 0xF5, 0xFF, 0xA0, 0x9F, 0x90, 0x8F, 0xBD};
+  std::mt19937 random(23);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text;
+    for (int n = static_cast<int>(random() % 7); n > 0; --n)
+      text += static_cast<char>(pieces[random() % sizeof pieces]);
+    const std::u16string ours = Utf16FromUtf8(text);
+    ASSERT_EQ(ours, QString::fromUtf8(text.data(), qsizetype(text.size())).toStdU16String());
+    ASSERT_EQ(ValidUtf8(text), QString::fromStdU16String(ours).toStdString());
+  }
+  EXPECT_EQ(Utf16FromUtf8("a\xF0\x9F\x98\x80\xEF\xBF\xBD"), u"a😀\uFFFD");
+  EXPECT_EQ(ValidUtf8("\xE6\x97\xA5\xE6\x97"), "\xE6\x97\xA5\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace
