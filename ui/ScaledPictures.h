@@ -19,8 +19,9 @@ namespace lumivore {
 // covers the picture's own size in logical pixels.
 QPixmap PictureForScale(const QString& path, qreal scale);
 
-// A pointer shape from such a picture; `hotSpot` is given in pixels of the
-// picture at its own size and lands on the same point of the larger drawing.
+// A pointer shape from such a picture, as large on the screen as the scale
+// asks; `hotSpot` is given in pixels of the picture at its own size and lands
+// on the same point of the larger drawing.
 QCursor CursorForScale(const QString& path, QPoint hotSpot, qreal scale);
 
 // The hot spot of a picture's pixel (x, y) at its own size, in pixels of the

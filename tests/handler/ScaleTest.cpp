@@ -1,6 +1,7 @@
 // The main window on a screen at a scale (run with QT_SCALE_FACTOR=2 and 1.5
 // as well as at 100 %): Qt lays the window out in logical pixels, while the
 // picture, the settings file and the desktop keep screen (device) pixels.
+#include <QAction>
 #include <QScrollBar>
 #include <QWindow>
 #include <cmath>
@@ -137,6 +138,20 @@ TEST_F(Scale, ArrowKeys_MoveTheSelectionOnePicturePixel) {
   const QImage shot = windowPixels();
   EXPECT_EQ(shot.pixel(corner + QPoint(12, 22)) & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(shot.pixel(corner + QPoint(11, 21)) & 0xFFFFFF, PatternAt(11, 21));
+}
+
+TEST_F(Scale, StampPointer_IsAsLargeAsTheScaleWithItsHotSpotOnTheSamePoint) {
+  TLumivoreForm& f = withPicture(300, 200);
+  // The pointing hand, 32 x 32 at 100 % with its hot spot at (7, 1).
+  for (QAction* item : f.MouseCsrItems)
+    if (item->data().toInt() == -21) item->trigger();
+  const QCursor* cursor = QApplication::overrideCursor();
+  ASSERT_NE(cursor, nullptr);
+  // X makes the pointer from the picture's own pixels and takes the hot spot
+  // in those pixels.
+  EXPECT_EQ(cursor->pixmap().size(), QSize(qRound(32 * scale), qRound(32 * scale)));
+  EXPECT_EQ(cursor->hotSpot(), QPoint(qRound(7 * scale), qRound(1 * scale)));
+  f.EndStampMode();
 }
 
 TEST_F(Scale, StoredBounds_AreScreenPixelsBothWays) {
