@@ -40,8 +40,8 @@ Point DevicePoint(const QWidget* w, QPointF local) {
 Rect DeviceRect(const QWidget* w, const QRect& local) {
   QScreen* screen = ScreenOf(w);
   const QPointF a = ToDevice(screen, w->mapToGlobal(QPointF(local.topLeft())));
-  const QPointF b =
-      ToDevice(screen, w->mapToGlobal(QPointF(local.topLeft()) + QPointF(local.width(), local.height())));
+  const QPointF b = ToDevice(
+      screen, w->mapToGlobal(QPointF(local.topLeft()) + QPointF(local.width(), local.height())));
   return Rect{qRound(a.x()), qRound(a.y()), qRound(b.x()), qRound(b.y())};
 }
 

@@ -1,8 +1,6 @@
 #include "app/Unit1.h"
 
 #include <QAction>
-#include <algorithm>
-#include <cmath>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -16,6 +14,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 
 #include "app/DevicePixels.h"
 #include "app/IniFile.h"

@@ -269,8 +269,7 @@ void TLumivoreForm::MouseCsrItemClick(QAction* sender) {
 
 void TLumivoreForm::StampMouseDown(Qt::MouseButton button, QPoint pos) {
   if (FWorkImage.empty()) return;  // stamp mode goes on
-  if (button == Qt::LeftButton && pos.x() <= FWorkImage.width() &&
-      pos.y() <= FWorkImage.height()) {
+  if (button == Qt::LeftButton && pos.x() <= FWorkImage.width() && pos.y() <= FWorkImage.height()) {
     PushUndo();
     // The shape as large as the pointer showed it, its hot spot on the
     // pressed picture pixel.

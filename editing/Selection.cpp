@@ -48,7 +48,6 @@ Bitmap CropBitmap(const Bitmap& src, const Rect& r) {
   return out;
 }
 
-
 void TLumivoreForm::ConnectSelection() {
   ConnectAction(TrimAction, &TLumivoreForm::TrimActionExecute, &TLumivoreForm::TrimActionUpdate);
   Image1->installEventFilter(this);
