@@ -121,6 +121,15 @@ class Platform {
     return std::nullopt;
   }
 
+  // The decorations around one of Lumivore's own windows in device pixels,
+  // as the window manager's frame holds them (all zero without a frame).
+  // nullopt where the desktop cannot tell: the toolkit's own count is used
+  // then, which at a screen's scale comes in whole logical pixels.
+  virtual std::optional<Margins> frameMargins(WindowId w) {
+    (void)w;
+    return std::nullopt;
+  }
+
   // --- Screen --------------------------------------------------------------
   virtual int monitorCount() = 0;
   // Size of the primary monitor (the root when there are no monitors).

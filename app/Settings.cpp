@@ -1,11 +1,14 @@
 // The settings of the main window: one table gives, for every key, its
 // section, type, default, where it lives and when it is read. The table is in
 // the order the keys are written at close, so a new file gets that order.
+#include <QGuiApplication>
 #include <QPalette>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <variant>
 
+#include "app/DevicePixels.h"
 #include "app/IniFile.h"
 #include "app/Unit1.h"
 #include "util/Dialogs.h"
@@ -140,8 +143,22 @@ void TLumivoreForm::ReadCreationSettings() {
 }
 
 void TLumivoreForm::ReadFirstShowSettings() {
+  // The file keeps device pixels, as at 100 %: a window stored at one scale
+  // opens at the same place and size on the desktop at another. The default
+  // size and the narrowest width are the designed ones at the scale of the
+  // primary monitor, where a window without stored bounds opens.
+  // Stored bounds may lie on a monitor of a smaller scale: there the window
+  // may be as narrow as its logical minimum at that scale, which the window
+  // itself keeps.
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  const qreal scale = primary ? primary->devicePixelRatio() : ScaleOf(this);
+  qreal smallest = scale;
+  for (const QScreen* s : QGuiApplication::screens())
+    smallest = std::min(smallest, s->devicePixelRatio());
+  const auto device = [scale](int logical) { return qRound(logical * scale); };
   const FormPlacement placement =
-      LoadFormPlacement(*FIniFile, platform_, size(), 220, 240, kMinOuterWidth);
+      LoadFormPlacement(*FIniFile, platform_, DeviceSize(this), device(220), device(240),
+                        qRound(kMinOuterWidth * smallest));
   wantedOuter_ = placement.outer;
   ApplyOuterBounds();
   frameChecks_ = lastFrameChange_ = sizeRetries_ = 0;
@@ -158,9 +175,9 @@ bool TLumivoreForm::WriteAllSettings() {
   // with the frame it has in the normal state.
   const bool normalState = !isMaximized() && !isMinimized();
   const QMargins m = normalState ? OuterMargins() : normalMargins_;
-  const QRect normal = normalState ? geometry() : NormalBounds();
-  const Rect outer{normal.left() - m.left(), normal.top() - m.top(), normal.right() + 1 + m.right(),
-                   normal.bottom() + 1 + m.bottom()};
+  const Rect normal = DeviceRect(normalState ? geometry() : NormalBounds());
+  const Rect outer{normal.left - m.left(), normal.top - m.top(), normal.right + m.right(),
+                   normal.bottom + m.bottom()};
   const bool ok = SaveFormPlacement(*FIniFile, outer, isMaximized()) && SettingsTable::Write(*this);
   if (!ok) ErrorBox(this, QString::fromUtf8("%1 に書き込めません").arg(iniFileName()), "Lumivore");
   return ok;

@@ -1,7 +1,6 @@
 #include "app/Unit1.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -15,9 +14,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 
+#include "app/DevicePixels.h"
 #include "app/IniFile.h"
 #include "options/Unit2.h"
+#include "ui/ScaledPictures.h"
 #include "ui/UiFont.h"
 #include "util/Userfunc.h"
 
@@ -70,16 +73,45 @@ TImageView::TImageView(QWidget* parent, const Bitmap& bitmap) : QWidget(parent),
 void TImageView::paintEvent(QPaintEvent*) {
   if (bitmap_.empty()) return;
   QPainter painter(this);
+  // Drawn in screen pixels, not scaled by the screen's factor: neither
+  // smoothed nor blown up.
+  PaintInDevicePixels(painter);
   painter.drawImage(0, 0, WrapBitmap(bitmap_));
 }
 
-TShape::TShape(QWidget* parent) : QWidget(parent) {}
+QPoint TImageView::pictureAt(const QWidget* w, const QMouseEvent& e) const {
+  return WindowPixelAt(w, e) - WindowPixelOf(this);
+}
+
+QRect TImageView::logicalCover(const QWidget* w, const Rect& r) const {
+  const qreal scale = ScaleOf(this);
+  const QPoint origin = WindowPixelOf(this);
+  const QPoint offset = w->mapTo(window(), QPoint(0, 0));
+  const int left = static_cast<int>(std::floor((origin.x() + r.left) / scale));
+  const int top = static_cast<int>(std::floor((origin.y() + r.top) / scale));
+  const int right = static_cast<int>(std::ceil((origin.x() + r.right) / scale));
+  const int bottom = static_cast<int>(std::ceil((origin.y() + r.bottom) / scale));
+  return QRect(left - offset.x(), top - offset.y(), right - left, bottom - top);
+}
+
+TShape::TShape(QWidget* parent, const TImageView& view) : QWidget(parent), view_(view) {}
+
+void TShape::place(const Rect& r) {
+  picture_ = r;
+  setGeometry(view_.logicalCover(parentWidget(), r));
+  update();
+}
 
 void TShape::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.setPen(Qt::red);
+  // The outline lies on the picture's own pixels, which need not fall on
+  // the frame's logical edges at a screen's scale.
+  PaintInDevicePixels(painter);
+  const QPoint at = WindowPixelOf(&view_) - WindowPixelOf(this);
+  painter.setPen(QPen(Qt::red, 1));
   painter.setBrush(Qt::NoBrush);
-  painter.drawRect(0, 0, width() - 1, height() - 1);
+  painter.drawRect(at.x() + picture_.left, at.y() + picture_.top, picture_.width() - 1,
+                   picture_.height() - 1);
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QLabel(parent) {
@@ -193,7 +225,7 @@ void TLumivoreForm::BuildLayout() {
   Image1 = new TImageView(nullptr, FViewBitmap);
   Image1->setObjectName("Image1");
   ScrollBox1->setWidget(Image1);
-  SelShape = new TShape(ScrollBox1->viewport());
+  SelShape = new TShape(ScrollBox1->viewport(), *Image1);
   SelShape->setObjectName("SelShape");
   SelShape->hide();
   column->addWidget(ScrollBox1, 1);
@@ -279,14 +311,35 @@ void TLumivoreForm::BuildActions() {
 }
 
 void TLumivoreForm::LoadImages() {
-  for (const char* name : {"copy", "save", "menu"})
-    BtnImageList.append(QPixmap(QString(":/images/btn-%1.png").arg(name)));
-  for (const char* name : {"blank", "wand", "stopwatch"})
-    MrkImageList.append(QPixmap(QString(":/images/mrk-%1.png").arg(name)));
-  CopyBtn->setIcon(BtnImageList[0]);
-  SaveBtn->setIcon(BtnImageList[1]);
-  MenuBtn->setIcon(BtnImageList[2]);
+  // The buttons and the window's icon choose their drawing for each screen
+  // themselves; the pictures for the screen's scale are made by ApplyScale.
+  const QStringList buttons{":/images/btn-copy.png", ":/images/btn-save.png",
+                            ":/images/btn-menu.png"};
+  CopyBtn->setIcon(QIcon(buttons[0]));
+  SaveBtn->setIcon(QIcon(buttons[1]));
+  MenuBtn->setIcon(QIcon(buttons[2]));
   setWindowIcon(QIcon(":/images/lumivore.png"));
+  ApplyScale();
+}
+
+void TLumivoreForm::ApplyScale() {
+  const qreal scale = ScaleOf(this);
+  int shown = -1;
+  for (int i = 0; i < MrkImageList.size(); ++i)
+    if (MrkImageList[i].cacheKey() == CapToolImg->pixmap().cacheKey()) shown = i;
+  BtnImageList.clear();
+  MrkImageList.clear();
+  for (const char* name : {"copy", "save", "menu"})
+    BtnImageList.append(PictureForScale(QString(":/images/btn-%1.png").arg(name), scale));
+  for (const char* name : {"blank", "wand", "stopwatch"})
+    MrkImageList.append(PictureForScale(QString(":/images/mrk-%1.png").arg(name), scale));
+  if (shown >= 0) CapToolImg->setPixmap(MrkImageList.value(shown));
+  // The wand cursor, hot spot at the top-left corner of the wand's knob.
+  captureCursor_ =
+      std::make_unique<QCursor>(CursorForScale(":/images/capture-cursor.png", QPoint(0, 0), scale));
+  // The view keeps one picture pixel on one screen pixel.
+  ApplyScrollRange();
+  SelShape->place(FSelRect);
 }
 
 const QCursor& TLumivoreForm::captureCursor() const { return *captureCursor_; }
@@ -306,8 +359,6 @@ void TLumivoreForm::FormCreate() {
   // The help file (opened by the menu's help entry) lives beside the settings file.
   FIniFile = std::make_unique<IniFile>(location_.iniFile);
   ReadCreationSettings();
-  // The wand cursor, hot spot at the top-left corner of the wand's knob.
-  captureCursor_ = std::make_unique<QCursor>(QPixmap(":/images/capture-cursor.png"), 0, 0);
   FCaptureCursor = 5;
   FCapturing = false;
   FSelDrawing = false;
@@ -348,32 +399,54 @@ void TLumivoreForm::FormShow() {
 
 void TLumivoreForm::PutPointerOnCaptureTool() {
   const QPoint centre(CapToolPanel->width() / 2, CapToolPanel->height() / 2);
-  const QPoint global = CapToolPanel->mapToGlobal(centre);
-  platform_.setCursorPos(Point{global.x(), global.y()});
+  platform_.setCursorPos(DevicePoint(CapToolPanel, centre));
 }
 
 QMargins TLumivoreForm::OuterMargins() {
   // Some window managers draw a see-through shadow around the frame (weston
   // under Xwayland), and the toolkit counts it into the frame: the bounds the
   // user sees are the opaque ones, which only the desktop can tell.
-  if (const auto seen = platform_.visibleFrameMargins(static_cast<WindowId>(winId())))
+  const auto id = static_cast<WindowId>(winId());
+  if (const auto seen = platform_.visibleFrameMargins(id))
     return QMargins(seen->left, seen->top, seen->right, seen->bottom);
-  return windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (!windowHandle()) return QMargins();
+  const qreal scale = ScaleOf(this);
+  const QMargins counted = DeviceMargins(windowHandle()->frameMargins(), scale);
+  if (scale == 1) return counted;
+  // Above 100 % the toolkit counts the frame in whole logical pixels, a pixel
+  // off where the frame has an odd width: the desktop's own count of the
+  // same frame is exact. Where the two tell of different frames (one being
+  // built, or gone while the window is hidden for a grab) the frame is not
+  // known yet: taking either would move the window by that pixel.
+  const auto frame = platform_.frameMargins(id);
+  if (!frame) return counted;
+  const QMargins exact(frame->left, frame->top, frame->right, frame->bottom);
+  const QMargins off = exact - counted;
+  if (std::max({std::abs(off.left()), std::abs(off.top()), std::abs(off.right()),
+                std::abs(off.bottom())}) < scale)
+    return exact;
+  return QMargins(-1, -1, -1, -1);
 }
 
 void TLumivoreForm::ApplyOuterBounds() {
+  // The wanted bounds and the margins are device pixels; Qt places the
+  // window in logical ones, scaled by the screen the bounds lie on.
   const QMargins m = OuterMargins();
   assumedMargins_ = m;
-  setMinimumWidth(std::max(1, kMinOuterWidth - m.left() - m.right()));
+  const Rect client{wantedOuter_.left + m.left(), wantedOuter_.top + m.top(),
+                    wantedOuter_.right - m.right(), wantedOuter_.bottom - m.bottom()};
+  const qreal scale = ScreenAtDevice(Point{client.left, client.top})->devicePixelRatio();
+  const QMargins frame = LogicalMargins(m, scale);
+  setMinimumWidth(std::max(1, kMinOuterWidth - frame.left() - frame.right()));
   if (isMaximized()) {
     normalBoundsPending_ = true;
     return;
   }
   normalBoundsPending_ = false;
   normalMargins_ = m;
-  askedSize_ = QSize(std::max(1, wantedOuter_.width() - m.left() - m.right()),
-                     std::max(1, wantedOuter_.height() - m.top() - m.bottom()));
-  normalSeen_ = QRect(QPoint(wantedOuter_.left + m.left(), wantedOuter_.top + m.top()), askedSize_);
+  askedSize_ = QSize(std::max(1, qRound(client.width() / scale)),
+                     std::max(1, qRound(client.height() / scale)));
+  normalSeen_ = QRect(LogicalPoint(Point{client.left, client.top}), askedSize_);
   normalSettle_->stop();
   setGeometry(normalSeen_);
 }
@@ -401,7 +474,7 @@ void TLumivoreForm::CheckFrameKnown() {
     if (pointerFollowsFrame_ && !FCapturing) PutPointerOnCaptureTool();
     lastFrameChange_ = frameChecks_;
   } else if (framed && windowState() == Qt::WindowNoState && size() != askedSize_ &&
-             size() == QSize(wantedOuter_.width(), wantedOuter_.height()) && sizeRetries_ < 3) {
+             size() == LogicalRect(wantedOuter_).size() && sizeRetries_ < 3) {
     // A window manager still adopting the window may put back the size it saw
     // before the frame (the whole outer size), after it took ours. Any other
     // size is someone's resize and stands.
@@ -441,7 +514,12 @@ QRect TLumivoreForm::NormalBounds() const {
 }
 
 bool TLumivoreForm::event(QEvent* e) {
-  if (e->type() == QEvent::WinIdChange) ApplyWindowClass();
+  if (e->type() == QEvent::WinIdChange) {
+    ApplyWindowClass();
+    // Moved to a screen of another scale: pictures, pointer and view follow.
+    if (QWindow* w = windowHandle())
+      connect(w, &QWindow::screenChanged, this, &TLumivoreForm::ApplyScale, Qt::UniqueConnection);
+  }
   // Some window managers (fluxbox) let other programs size a window below
   // its minimum: the window keeps its minimum width itself.
   if (e->type() == QEvent::Resize && width() < minimumWidth() && windowState() == Qt::WindowNoState)

@@ -25,6 +25,7 @@ class QFontMetrics;
 class QLineEdit;
 class QPainter;
 class QMenu;
+class QMouseEvent;
 class QMimeData;
 class QDropEvent;
 class QPushButton;
@@ -58,10 +59,16 @@ class TPanel : public QFrame {
   QList<Placed> placed_;
 };
 
-// The view: draws the view bitmap 1:1 at its top-left corner.
+// The view: draws the view bitmap 1:1 at its top-left corner, one picture
+// pixel on one screen pixel whatever the screen's scale.
 class TImageView : public QWidget {
  public:
   TImageView(QWidget* parent, const Bitmap& bitmap);
+  // The picture pixel under a mouse event received by a widget of this window.
+  QPoint pictureAt(const QWidget* w, const QMouseEvent& e) const;
+  // The smallest rectangle of `w` (logical coordinates) that covers the
+  // picture pixels of `r`.
+  QRect logicalCover(const QWidget* w, const Rect& r) const;
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -70,13 +77,20 @@ class TImageView : public QWidget {
   const Bitmap& bitmap_;
 };
 
-// The selection frame: a red rectangle outline with a clear inside.
+// The selection frame: a red rectangle outline with a clear inside, around
+// picture pixels of the view.
 class TShape : public QWidget {
  public:
-  explicit TShape(QWidget* parent);
+  TShape(QWidget* parent, const TImageView& view);
+  // Lays the frame around the picture pixels of `r` as the view shows them.
+  void place(const Rect& r);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
+
+ private:
+  const TImageView& view_;
+  Rect picture_;
 };
 
 // The status bar: one simple text.
@@ -375,6 +389,9 @@ class TLumivoreForm : public QWidget {
   void ApplyScrollRange();
   void BuildActions();
   void LoadImages();
+  // Makes what depends on the screen's scale for the window's screen: the
+  // capture tool's pictures, the wand cursor, the view's scroll range.
+  void ApplyScale();
   void ReadCreationSettings();
   void ReadFirstShowSettings();
   bool WriteAllSettings();
@@ -388,13 +405,15 @@ class TLumivoreForm : public QWidget {
   // once the window manager's frame is known.
   void ApplyOuterBounds();
   void CheckFrameKnown();
-  // The frame around the window's client area, as far as the user sees it.
+  // The frame around the window's client area, as far as the user sees it,
+  // in device pixels.
   QMargins OuterMargins();
 
   Platform& platform_;
   QString exePath_;
   SettingsLocation location_;
   std::unique_ptr<QCursor> captureCursor_;
+  // The outer bounds of the first placement, in device pixels.
   Rect wantedOuter_;
   QMargins assumedMargins_;
   // The frame of the window in its normal state: a maximised window's frame

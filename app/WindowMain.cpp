@@ -52,10 +52,9 @@ class TApplication : public QApplication {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int lumivore_window_main(int argc, char** argv) {
-  // One picture pixel is one screen pixel: no high-DPI scaling of the layout.
-  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-  qunsetenv("QT_SCALE_FACTOR");
-  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  // Qt scales the windows by the desktop's scale (Xft.dpi) and the user's
+  // own (QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS); the picture keeps device
+  // pixels (app/DevicePixels.h).
   // The windows must live on the X server the platform layer talks to, also
   // in a Wayland session (through XWayland), unless the user chose otherwise.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");

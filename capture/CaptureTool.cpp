@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QToolButton>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "util/Userfunc.h"
 
@@ -93,8 +94,7 @@ void TLumivoreForm::CapToolImgMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
 
   // Hide unless the target lies wholly inside the main window.
   const Rect target = platform_.windowRect(FTargetWnd).value_or(Rect{});
-  const QRect own = frameGeometry();
-  const Rect mine{own.left(), own.top(), own.left() + own.width(), own.top() + own.height()};
+  const Rect mine = DeviceRect(frameGeometry());
   if (IntersectRect(target, mine) != target) {
     hide();
     // The unmap must reach the server before the wait, so the windows below
@@ -160,9 +160,8 @@ void TLumivoreForm::EndCapture(bool playSound) {
   platform_.releaseGrabMemory();
   CapToolImg->setPixmap(MrkImageList.value(kWand));
   CapToolImg->repaint();
-  const QPoint back =
-      ToolPanel->mapToGlobal(QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2));
-  platform_.setCursorPos(Point{back.x(), back.y()});
+  platform_.setCursorPos(
+      DevicePoint(ToolPanel, QPoint(ToolBar1->width() + 16, ToolPanel->height() / 2)));
   if (playSound) PlaySettingSound(FCapSound);
 }
 

@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "imaging/IconReader.h"
 #include "imaging/Usr_wic.h"
@@ -47,10 +48,11 @@ bool TLumivoreForm::ShowFileIcons(const std::string& name) {
   // The view is first cleared to the background over the whole box; it stays
   // so when the file gives no picture at all.
   const Rgb background = RgbFromColorRef(FImgBgColor);
-  FScrollRange = ScrollBox1->viewport()->size();
+  FScrollRange = DeviceSize(ScrollBox1->viewport());
   ApplyScrollRange();
-  const int areaWidth = Image1->width();
-  if (FViewBitmap.allocate(areaWidth, Image1->height(), PixelFormat::Bgrx32))
+  const QSize area = DeviceSize(Image1);
+  const int areaWidth = area.width();
+  if (FViewBitmap.allocate(areaWidth, area.height(), PixelFormat::Bgrx32))
     for (int y = 0; y < FViewBitmap.height(); ++y)
       for (int x = 0; x < FViewBitmap.width(); ++x) FViewBitmap.setPixel(x, y, background);
   Image1->update();

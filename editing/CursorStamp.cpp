@@ -12,9 +12,11 @@
 #include <QScrollArea>
 #include <QWidgetAction>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "editing/StampCursors.h"
 #include "ui/AppCursor.h"
+#include "ui/ScaledPictures.h"
 
 namespace lumivore {
 
@@ -54,18 +56,29 @@ const TStampCursor* FindStampCursor(short id) {
   return nullptr;
 }
 
-// The 32 x 32 image of a shape, its alpha channel the mask; null for an id
-// not in the table.
-const QImage& StampImage(short id) {
-  static QHash<short, QImage> images;
-  auto it = images.find(id);
+// The image of a shape as the pointer shows it at a screen's scale (32 x 32
+// at 100 %), its alpha channel the mask, to be painted pixel for pixel; null
+// for an id not in the table.
+const QImage& StampImage(short id, qreal scale) {
+  static QHash<QPair<short, qreal>, QImage> images;
+  auto it = images.find({id, scale});
   if (it == images.end()) {
     const TStampCursor* c = FindStampCursor(id);
-    QImage image = c ? QImage(c->image).convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                     : QImage();
-    it = images.insert(id, image);
+    QImage image;
+    if (c) {
+      image = PictureForScale(c->image, scale)
+                  .toImage()
+                  .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(1);
+    }
+    it = images.insert({id, scale}, image);
   }
   return *it;
+}
+
+// The shape's hot spot (its offset in the table) at a screen's scale.
+QPoint StampHotSpot(const TStampCursor* shape, qreal scale) {
+  return shape ? ScaledHotSpot(QPoint(shape->x, shape->y), scale) : QPoint();
 }
 
 // The generated entries in two columns of ten, measured and painted by the
@@ -228,21 +241,20 @@ void TLumivoreForm::MouseCsrItemDrawItem(QAction* sender, QPainter& canvas, cons
   if (!sender) return;
   const QPalette& colours = MouseCsrItem->palette();
   canvas.fillRect(rect, colours.color(selected ? QPalette::Highlight : QPalette::Window));
-  canvas.drawImage(rect.left() + 8, rect.top() + 2,
-                   StampImage(static_cast<short>(sender->data().toInt())));
+  // 32 x 32 logical pixels, drawn for the menu's screen.
+  if (const TStampCursor* shape = FindStampCursor(static_cast<short>(sender->data().toInt())))
+    canvas.drawPixmap(rect.left() + 8, rect.top() + 2,
+                      PictureForScale(shape->image, canvas.device()->devicePixelRatioF()));
 }
 
 void TLumivoreForm::MouseCsrItemClick(QAction* sender) {
   if (!sender) return;
   FStampCursor = static_cast<short>(sender->data().toInt());
   const TStampCursor* shape = FindStampCursor(FStampCursor);
-  SetAppCursor(QCursor(QPixmap::fromImage(StampImage(FStampCursor)),
-                                          shape ? shape->x : 0, shape ? shape->y : 0));
+  if (shape) SetAppCursor(CursorForScale(shape->image, QPoint(shape->x, shape->y), ScaleOf(this)));
   // Exactly the client area of the view, in screen pixels.
   QWidget* client = ScrollBox1->viewport();
-  const QPoint origin = client->mapToGlobal(QPoint(0, 0));
-  FStampClip = Rect{origin.x(), origin.y(), origin.x() + client->width(),
-                    origin.y() + client->height()};
+  FStampClip = DeviceRect(client, client->rect());
   platform_.clipCursor(FStampClip);
   // A pointer left outside (on the menu) is brought into the view at once.
   const Point at = platform_.cursorPos();
@@ -257,15 +269,16 @@ void TLumivoreForm::MouseCsrItemClick(QAction* sender) {
 
 void TLumivoreForm::StampMouseDown(Qt::MouseButton button, QPoint pos) {
   if (FWorkImage.empty()) return;  // stamp mode goes on
-  if (button == Qt::LeftButton && pos.x() <= FWorkImage.width() &&
-      pos.y() <= FWorkImage.height()) {
+  if (button == Qt::LeftButton && pos.x() <= FWorkImage.width() && pos.y() <= FWorkImage.height()) {
     PushUndo();
-    const TStampCursor* shape = FindStampCursor(FStampCursor);
-    const QPoint corner = pos - (shape ? QPoint(shape->x, shape->y) : QPoint());
+    // The shape as large as the pointer showed it, its hot spot on the
+    // pressed picture pixel.
+    const qreal scale = ScaleOf(this);
+    const QPoint corner = pos - StampHotSpot(FindStampCursor(FStampCursor), scale);
     {
       QImage view = WrapView(FViewBitmap);
       QPainter painter(&view);
-      painter.drawImage(corner, StampImage(FStampCursor));
+      painter.drawImage(corner, StampImage(FStampCursor, scale));
     }
     FWorkImage = FViewBitmap;
     ShowWorkingImage();

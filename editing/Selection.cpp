@@ -5,8 +5,10 @@
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <cmath>
 #include <cstring>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "editing/CropBitmap.h"
 #include "ui/AppCursor.h"
@@ -46,7 +48,6 @@ Bitmap CropBitmap(const Bitmap& src, const Rect& r) {
   return out;
 }
 
-
 void TLumivoreForm::ConnectSelection() {
   ConnectAction(TrimAction, &TLumivoreForm::TrimActionExecute, &TLumivoreForm::TrimActionUpdate);
   Image1->installEventFilter(this);
@@ -56,10 +57,7 @@ void TLumivoreForm::ConnectSelection() {
   Image1->setMouseTracking(true);
   SelShape->setMouseTracking(true);
   // The frame lies over the view's viewport, so it follows the scrolling.
-  auto follow = [this] {
-    SelShape->move(FSelRect.left - ScrollBox1->horizontalScrollBar()->value(),
-                   FSelRect.top - ScrollBox1->verticalScrollBar()->value());
-  };
+  auto follow = [this] { SelShape->place(FSelRect); };
   connect(ScrollBox1->horizontalScrollBar(), &QScrollBar::valueChanged, this, follow);
   connect(ScrollBox1->verticalScrollBar(), &QScrollBar::valueChanged, this, follow);
 }
@@ -71,8 +69,11 @@ bool TLumivoreForm::SelectionMouseEvent(QObject* watched, QEvent* e) {
       type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
     return false;
   auto* m = static_cast<QMouseEvent*>(e);
-  const QPoint pos = m->position().toPoint();
   const bool onView = watched == Image1;
+  // The handlers work in picture pixels: on the view, the pixel under the
+  // pointer; on the frame, that pixel counted from the frame's corner.
+  QPoint pos = Image1->pictureAt(static_cast<QWidget*>(watched), *m);
+  if (!onView) pos -= QPoint(FSelRect.left, FSelRect.top);
   if (type == QEvent::MouseMove) {
     if (onView)
       Image1MouseMove(m->buttons(), m->modifiers(), pos);
@@ -101,9 +102,10 @@ void TLumivoreForm::Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifier
     // Presses on the empty part of the view beyond the picture are ignored.
     if (pos.x() > FWorkImage.width() || pos.y() > FWorkImage.height()) return;
     QWidget* client = ScrollBox1->viewport();
-    const QPoint origin = client->mapToGlobal(QPoint(0, 0));
-    platform_.clipCursor(Rect{origin.x(), origin.y(), origin.x() + client->width() + 1,
-                              origin.y() + client->height() + 1});
+    Rect area = DeviceRect(client, client->rect());
+    ++area.right;
+    ++area.bottom;
+    platform_.clipCursor(area);
     FSelRect = Rect{pos.x(), pos.y(), pos.x(), pos.y()};
     FAnchorX = pos.x();
     FAnchorY = pos.y();
@@ -201,12 +203,13 @@ bool TLumivoreForm::CMDialogKey(int vk, Qt::KeyboardModifiers) {
   KeepInside(r, width, height);
   PlaceSelShape();
   FSelMoving = false;
-  // Keep the frame in sight vertically.
+  // Keep the frame in sight vertically; the scroll box counts logical pixels.
   QScrollBar* vertical = ScrollBox1->verticalScrollBar();
+  const int scroll = static_cast<int>(std::ceil(stepY / ScaleOf(Image1)));
   if (SelShape->y() + SelShape->height() > ScrollBox1->viewport()->height())
-    vertical->setValue(vertical->value() + stepY);
+    vertical->setValue(vertical->value() + scroll);
   else if (SelShape->y() < 0)
-    vertical->setValue(vertical->value() - stepY);
+    vertical->setValue(vertical->value() - scroll);
   UpdateStatus();
   return true;
 }

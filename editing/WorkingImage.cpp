@@ -2,7 +2,9 @@
 // selection frame's place and the enabling of the editing commands.
 #include <QAction>
 #include <QScrollBar>
+#include <cmath>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "ui/AppCursor.h"
 
@@ -37,13 +39,15 @@ void TLumivoreForm::TakeBackUndoStep() {
 
 void TLumivoreForm::ApplyScrollRange() {
   const QSize viewport = ScrollBox1->viewport()->size();
-  Image1->resize(std::max(FScrollRange.width(), viewport.width()),
-                 std::max(FScrollRange.height(), viewport.height()));
+  // The range is in picture (screen) pixels, the scroll box in logical ones.
+  const qreal scale = ScaleOf(Image1);
+  const QSize range(static_cast<int>(std::ceil(FScrollRange.width() / scale)),
+                    static_cast<int>(std::ceil(FScrollRange.height() / scale)));
+  Image1->resize(std::max(range.width(), viewport.width()),
+                 std::max(range.height(), viewport.height()));
   // Scroll bars only where the picture is larger than the box.
-  ScrollBox1->horizontalScrollBar()->setRange(0,
-                                              std::max(0, FScrollRange.width() - viewport.width()));
-  ScrollBox1->verticalScrollBar()->setRange(0,
-                                            std::max(0, FScrollRange.height() - viewport.height()));
+  ScrollBox1->horizontalScrollBar()->setRange(0, std::max(0, range.width() - viewport.width()));
+  ScrollBox1->verticalScrollBar()->setRange(0, std::max(0, range.height() - viewport.height()));
 }
 
 void TLumivoreForm::ShowWorkingImage() {
@@ -92,9 +96,7 @@ void TLumivoreForm::UpdateStatus() {
 }
 
 void TLumivoreForm::PlaceSelShape() {
-  const int dx = ScrollBox1->horizontalScrollBar()->value();
-  const int dy = ScrollBox1->verticalScrollBar()->value();
-  SelShape->setGeometry(FSelRect.left - dx, FSelRect.top - dy, FSelRect.width(), FSelRect.height());
+  SelShape->place(FSelRect);
   SelShape->setVisible(!FSelRect.isEmpty());
   UpdateStatus();
 }

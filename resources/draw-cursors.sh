@@ -14,19 +14,29 @@ double='polygon 0,-10 5,-5 2,-5 2,5 5,5 0,10 -5,5 -2,5 -2,-5 -5,-5'
 # A small hourglass, centred on the origin.
 glass='line -4,-6 4,-6 line -4,6 4,6 polygon -3,-5 3,-5 0,0 polygon 0,0 3,5 -3,5'
 
+# Each shape is drawn twice: 32 x 32, and 64 x 64 for screens at twice the
+# scale (NAME@2x.png, the same drawing scaled, strokes included).
+sizes() {
+  local s
+  for s in 1 2; do
+    "$@" "$s" "$([ "$s" = 1 ] || echo "@${s}x")"
+  done
+}
 # shape NAME OUTLINE-DRAW FILL-DRAW [FILL]: first a white outline three pixels
 # wide, then black with a one-pixel stroke; FILL none leaves rings open.
-shape() {
-  convert -size 32x32 xc:none +antialias \
-    -stroke white -strokewidth 3 -fill "${4:-white}" -draw "$2" \
-    -stroke black -strokewidth 1 -fill "${4:-black}" -draw "$3" \
-    -channel A -threshold 50% +channel "$1.png"
+shape() { sizes shape_at "$1" "$2" "$3" "${4:-}"; }
+shape_at() {
+  convert -size $((32 * $5))x$((32 * $5)) xc:none +antialias \
+    -stroke white -strokewidth $((3 * $5)) -fill "${4:-white}" -draw "scale $5,$5 $2" \
+    -stroke black -strokewidth $5 -fill "${4:-black}" -draw "scale $5,$5 $3" \
+    -channel A -threshold 50% +channel "$1$6.png"
 }
 # White shapes with a black outline (arrows, hand, documents).
-light() {
-  convert -size 32x32 xc:none +antialias \
-    -stroke black -strokewidth 1 -fill white -draw "$2" \
-    -channel A -threshold 50% +channel "$1.png"
+light() { sizes light_at "$1" "$2"; }
+light_at() {
+  convert -size $((32 * $3))x$((32 * $3)) xc:none +antialias \
+    -stroke black -strokewidth $3 -fill white -draw "scale $3,$3 $2" \
+    -channel A -threshold 50% +channel "$1$4.png"
 }
 
 light arrow "translate 10,10 $arrow"

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 #include "options/Unit2.h"
 #include "ui/OwnerDrawMenu.h"
@@ -186,8 +187,7 @@ void TLumivoreForm::ShowMenu(QObject* sender) {
   if (full) {
     at = ToolBar1->mapToGlobal(QPoint(MenuBtn->x() + 16, 16));
   } else {
-    const Point p = platform_.cursorPos();
-    at = QPoint(p.x, p.y);
+    at = LogicalPoint(platform_.cursorPos());
   }
   // The right-click form: only the editing entries, undo and help.
   ShowItem->menuAction()->setVisible(full);

@@ -4,6 +4,7 @@
 #include <QColorDialog>
 #include <QScrollArea>
 
+#include "app/DevicePixels.h"
 #include "app/Unit1.h"
 
 namespace lumivore {
@@ -76,7 +77,8 @@ void TLumivoreForm::BgColItemClick(QAction*) {
   // The view shows the colour over its whole area; the picture is gone, with
   // no undo step, and the history stays as it was.
   Bitmap view;
-  if (view.allocate(Image1->width(), Image1->height(), PixelFormat::Bgrx32)) {
+  const QSize area = DeviceSize(Image1);
+  if (view.allocate(area.width(), area.height(), PixelFormat::Bgrx32)) {
     for (int y = 0; y < view.height(); ++y)
       for (int x = 0; x < view.width(); ++x) view.setPixel(x, y, colour);
   }

@@ -46,6 +46,7 @@ class X11Platform final : public Platform {
   WindowId activeWindow() override;
   std::optional<WindowDetails> windowDetails(WindowId w) override;
   std::optional<Margins> visibleFrameMargins(WindowId w) override;
+  std::optional<Margins> frameMargins(WindowId w) override;
 
   int monitorCount() override;
   Rect primaryScreen() override;

@@ -169,6 +169,13 @@ std::optional<Margins> X11Platform::visibleFrameMargins(WindowId w) {
                  shown->right - where->own.right, shown->bottom - where->own.bottom};
 }
 
+std::optional<Margins> X11Platform::frameMargins(WindowId w) {
+  const auto where = serverPlacement(w);
+  if (!where) return std::nullopt;
+  return Margins{where->own.left - where->outer.left, where->own.top - where->outer.top,
+                 where->outer.right - where->own.right, where->outer.bottom - where->own.bottom};
+}
+
 bool X11Platform::copyImage(xcb_drawable_t d, Point origin, std::uint8_t depth,
                             const PixelLayout& layout, bool shm, const Rect& r,
                             const Rect& visible, Bitmap& out) {
