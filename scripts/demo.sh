@@ -28,8 +28,9 @@ wm_pid=$!
 sleep 0.5
 
 # Lumivore keeps its settings beside the executable: run a copy so the demo
-# leaves the user's settings alone.
+# leaves the user's settings alone. The copy finds its window module beside it.
 cp "$exe" "$work/lumivore"
+ln -s "$(dirname "$(realpath "$exe")")/liblumivore-window.so" "$work/liblumivore-window.so"
 "$work/lumivore" >"$work/lumivore.log" 2>&1 &
 app_pid=$!
 win=""
