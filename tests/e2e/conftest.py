@@ -360,19 +360,19 @@ class Desktop:
         virtual X server, shows a whole black screen for a few tenths of a second now
         and then when it repaints everything."""
         still_for = STILL_FOR if self.wm == "kwin" else 0
-        first = self.screenshot()
-        run = [time.monotonic(), first, 1]  # since when, the shot, how many in a row
+        last, since, count = self.screenshot(), time.monotonic(), 1
 
         def still():
+            nonlocal last, since, count
             shot = self.screenshot()
-            if shot == run[1]:
-                run[2] += 1
+            if shot == last:
+                count += 1
             else:
-                run[:] = [time.monotonic(), shot, 1]
-            return run[2] >= 2 and time.monotonic() - run[0] >= still_for
+                last, since, count = shot, time.monotonic(), 1
+            return count >= 2 and time.monotonic() - since >= still_for
 
         wait_until(still, timeout, interval=0.1)
-        return run[1]
+        return last
 
     def clipboard(self, target):
         """The clipboard's contents as type `target`, read by xclip (b"" when none)."""
